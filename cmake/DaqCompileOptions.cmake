@@ -1,0 +1,25 @@
+# Warnings, sanitizers and the Windows runtime linkage shared by every target.
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(DAQ_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # The MinGW runtime goes into every binary, so the DLLs and programs import
+  # nothing but Windows' own KERNEL32 and msvcrt and load on any machine.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+# Adds the Windows export table (a .def with ordinals) to a library: stdcall
+# names are exported undecorated (--kill-at), the import library keeps the
+# decorated symbols that MinGW callers reference.
+function(daq_windows_exports target def_file)
+  if(WIN32)
+    target_sources(${target} PRIVATE ${def_file})
+    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+    set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib.a")
+  endif()
+endfunction()

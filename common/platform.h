@@ -1,0 +1,52 @@
+// The thin platform layer under both driver libraries: the few operating-system
+// services they use besides the port instructions. One implementation per
+// build, chosen by the build:
+//   backend/hw/platform_win32.cpp  KERNEL32 (the real deliverable DLLs)
+//   backend/hw/platform_linux.cpp  Linux: "\\.\kelvra" means iopl() port access
+//   backend/sim/platform_sim.cpp   the simulated bench's driver stand-ins
+// The arguments mirror the Windows calls so that the library code reads the
+// same everywhere and the bench can check exactly what a library asked for.
+#ifndef DAQ_COMMON_PLATFORM_H
+#define DAQ_COMMON_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// A kernel object handle. 32 bits wide on the 32-bit Windows target.
+typedef uintptr_t PlatformHandle;
+
+#define PLATFORM_INVALID_HANDLE ((PlatformHandle)-1)
+
+// CreateFileA arguments the libraries use.
+#define PLATFORM_GENERIC_READ 0x80000000u
+#define PLATFORM_OPEN_EXISTING 3u
+#define PLATFORM_FILE_ATTRIBUTE_NORMAL 0x80u
+
+// CreateFileA(name, access, share, NULL, disposition, flags, NULL).
+// Returns PLATFORM_INVALID_HANDLE on failure.
+PlatformHandle PlatformCreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
+                                  uint32_t creationDisposition, uint32_t flagsAndAttributes);
+
+// CloseHandle: nonzero when the handle was closed.
+int32_t PlatformCloseHandle(PlatformHandle handle);
+
+// Synchronous DeviceIoControl without an overlapped structure: nonzero on success.
+int32_t PlatformDeviceIoControl(PlatformHandle handle, uint32_t code, void* in, uint32_t inSize,
+                                void* out, uint32_t outSize, uint32_t* bytesReturned);
+
+// Sleep for the given number of milliseconds.
+void PlatformSleep(uint32_t milliseconds);
+
+// The process heap; NULL when the allocation fails.
+void* PlatformHeapAlloc(size_t bytes);
+void PlatformHeapFree(void* block);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

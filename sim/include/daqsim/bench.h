@@ -1,0 +1,206 @@
+// The simulated bench: a virtual PC with a PCI bus, the boards' registers and
+// stand-ins for the kernel drivers, wired to the libraries' simulated builds.
+//
+// Typical use in a test or a user's own bench script:
+//
+//   daqsim::Bench& bench = daqsim::Bench::Instance();
+//   bench.Reset();                                  // empty machine, drivers installed
+//   bench.AddStockPcDevices();                      // host bridge, NIC, ... like a real PC
+//   daqsim::RelayBoard& k = bench.AddRelayBoard(daqsim::RelayModel::kKorvel, {0, 5, 0});
+//   k.SetInputs(0x1234);
+//   ... call the library ...
+//   EXPECT_EQ(k.outputs(), 0xA55A);
+//   EXPECT_TRUE(bench.faults().empty());
+//
+// The bench is one per process, like the machine it stands for. It is not
+// thread-safe: the libraries it serves make one call at a time.
+#ifndef DAQSIM_BENCH_H
+#define DAQSIM_BENCH_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daqsim/clock.h"
+#include "daqsim/kernel_device.h"
+#include "daqsim/pci.h"
+#include "daqsim/relay_board.h"
+
+namespace daqsim {
+
+// The name of the port-access driver's device.
+inline constexpr const char* kPortAccessDeviceName = "\\\\.\\kelvra";
+
+// Handle value a failed open returns (INVALID_HANDLE_VALUE).
+inline constexpr uintptr_t kInvalidHandle = ~uintptr_t(0);
+
+enum class AccessDir : uint8_t { kRead, kWrite };
+
+// One port access as the CPU made it.
+struct PortAccess {
+  AccessDir dir;
+  uint8_t width;     // bytes: 1, 2 or 4
+  uint16_t port;
+  uint32_t value;    // written, or returned to the CPU
+  uint64_t timeNs;   // virtual time of the access
+  const char* reg;   // register name where a device claims the port, else nullptr
+  bool faulted;      // made without port access granted: on a real machine the
+                     // instruction would have raised a privileged-instruction
+                     // exception and killed the application
+};
+
+// An open of a named device, with the arguments it was made with.
+struct OpenRecord {
+  std::string name;
+  uint32_t desiredAccess;
+  uint32_t shareMode;
+  uint32_t creationDisposition;
+  uint32_t flagsAndAttributes;
+  uintptr_t result;  // the handle, or kInvalidHandle
+};
+
+// A device I/O-control request as a library sent it.
+struct IoControlRecord {
+  uintptr_t handle;
+  std::string device;  // empty when the handle was not open
+  uint32_t code;
+  uint32_t inSize;
+  uint32_t outSize;
+  bool ok;
+};
+
+struct HeapStats {
+  uint64_t allocations = 0;  // successful
+  uint64_t releases = 0;
+  uint64_t refused = 0;      // allocations made to fail
+  uint64_t outstanding() const { return allocations - releases; }
+};
+
+class Bench {
+ public:
+  // The bench the libraries of this process are wired to.
+  static Bench& Instance();
+
+  // Back to an empty machine: no PCI functions, "\\.\kelvra" installed and
+  // accepting, no handles, clock at 0, trace on and empty, no faults.
+  void Reset();
+
+  // ---- PCI bus -------------------------------------------------------------
+  // Places a function on the bus; the bench owns it. Replaces what was there.
+  template <class T>
+  T& Add(PciLocation at, std::unique_ptr<T> function) {
+    T& ref = *function;
+    Place(at, std::move(function));
+    return ref;
+  }
+  // A relay board with the bench's usual resources: BAR0 a 128-byte memory
+  // window, BAR1 the bridge's 128 I/O ports, BAR2 the 16-port board block,
+  // allocated from the free I/O space, and an interrupt line.
+  RelayBoard& AddRelayBoard(RelayModel model, PciLocation at);
+  // The same with BARs of the caller's choice.
+  RelayBoard& AddRelayBoard(RelayModel model, PciLocation at, const BarSet& bars, uint8_t irq = 11);
+  // What a PC has besides the boards: host bridge, ISA bridge with IDE and USB
+  // functions (a multi-function device), VGA, a network card, a PCI-to-PCI
+  // bridge. They sit on bus 0 at devices the boards are not expected to use
+  // (0, 1, 2, 3 and 30); existing functions there are replaced.
+  void AddStockPcDevices();
+  bool Remove(PciLocation at);
+  PciFunction* At(PciLocation at) const;
+  std::vector<PciFunction*> Functions() const;  // in bus/device/function order
+
+  // Next free I/O window of `size` ports (a power of two), aligned to its size,
+  // allocated downwards from 0xEFFF; for benches that place their own devices.
+  uint16_t AllocateIo(uint32_t size);
+
+  // ---- Kernel devices ------------------------------------------------------
+  KernelDevice& PortAccessDriver() { return *portAccess_; }
+  // Registers a named device; the bench owns it. Replaces one of the same name.
+  KernelDevice& AddKernelDevice(std::unique_ptr<KernelDevice> device);
+  KernelDevice* FindKernelDevice(const std::string& name) const;
+  // True while a handle to "\\.\kelvra" is open: port I/O is allowed.
+  bool PortAccessGranted() const { return portAccess_->openHandles() > 0; }
+  unsigned OpenHandleCount() const { return unsigned(handles_.size()); }
+  // Every CreateFile since the last ClearOpens() / Reset().
+  const std::vector<OpenRecord>& opens() const { return opens_; }
+  void ClearOpens() { opens_.clear(); }
+  const std::vector<IoControlRecord>& ioControls() const { return ioControls_; }
+  void ClearIoControls() { ioControls_.clear(); }
+  // CloseHandle calls on a handle that was not open.
+  unsigned badCloses() const { return badCloses_; }
+
+  // ---- Trace and faults -----------------------------------------------------
+  const std::vector<PortAccess>& trace() const { return trace_; }
+  void ClearTrace() { trace_.clear(); }
+  // The trace is on after Reset(); long-running users turn it off.
+  void SetTraceEnabled(bool on) { traceEnabled_ = on; }
+  // Port accesses made while port access was not granted.
+  const std::vector<PortAccess>& faults() const { return faults_; }
+  void ClearFaults() { faults_.clear(); }
+  uint64_t portAccessCount() const { return portAccessCount_; }
+
+  // ---- Time ------------------------------------------------------------------
+  const Clock& clock() const { return clock_; }
+  uint64_t NowNs() const { return clock_.NowNs(); }
+  // Sleep() calls seen, and the milliseconds they asked for in all.
+  unsigned sleepCalls() const { return sleepCalls_; }
+  uint64_t sleptMs() const { return sleptMs_; }
+
+  // ---- Heap --------------------------------------------------------------------
+  const HeapStats& heap() const { return heap_; }
+  // The next `n` allocations fail.
+  void FailNextAllocations(unsigned n) { failAllocations_ = n; }
+
+  // ---- The machine interface (what the libraries' simulated backend calls) ----
+  uint32_t PortRead(uint16_t port, unsigned width);
+  void PortWrite(uint16_t port, unsigned width, uint32_t value);
+  uintptr_t CreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
+                       uint32_t creationDisposition, uint32_t flagsAndAttributes);
+  int32_t CloseHandle(uintptr_t handle);
+  int32_t DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
+                          uint32_t outSize, uint32_t* bytesReturned);
+  void Sleep(uint32_t milliseconds);
+  void* HeapAlloc(size_t bytes);
+  void HeapFree(void* block);
+
+ private:
+  Bench();
+  void Place(PciLocation at, std::unique_ptr<PciFunction> function);
+  void UpdateMultiFunctionBits();
+  uint32_t ConfigRead(uint16_t port, unsigned width) const;
+  void ConfigWrite(uint16_t port, unsigned width, uint32_t value);
+  // The function and BAR that decode `port`, or nullptr.
+  PciFunction* DecodeIo(uint16_t port, int* bar, uint32_t* offset) const;
+  void Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg,
+              bool faulted);
+
+  Clock clock_;
+  std::map<uint32_t, std::unique_ptr<PciFunction>> functions_;  // by PciLocation::Key()
+  uint32_t configAddress_ = 0;
+  uint32_t nextIoTop_ = 0xF000;
+  uint32_t nextMemory_ = 0xFEBF0000;
+  uint8_t nextIrq_ = 0;
+
+  KernelDevice* portAccess_ = nullptr;
+  std::map<std::string, std::unique_ptr<KernelDevice>> devices_;  // by lower-case name
+  std::map<uintptr_t, KernelDevice*> handles_;
+  std::vector<OpenRecord> opens_;
+  std::vector<IoControlRecord> ioControls_;
+  unsigned badCloses_ = 0;
+
+  bool traceEnabled_ = true;
+  std::vector<PortAccess> trace_;
+  std::vector<PortAccess> faults_;
+  uint64_t portAccessCount_ = 0;
+
+  unsigned sleepCalls_ = 0;
+  uint64_t sleptMs_ = 0;
+  HeapStats heap_;
+  unsigned failAllocations_ = 0;
+};
+
+}  // namespace daqsim
+
+#endif

@@ -1,0 +1,52 @@
+// The KORVEL (16-bit) and LUMAR (8-bit) relay-output / digital-input boards.
+// Register layout: korvel/relay_board_map.h.
+#ifndef DAQSIM_RELAY_BOARD_H
+#define DAQSIM_RELAY_BOARD_H
+
+#include <cstdint>
+
+#include "daqsim/pci.h"
+
+namespace daqsim {
+
+enum class RelayModel : uint8_t { kKorvel, kLumar };
+
+class RelayBoard : public PciFunction {
+ public:
+  RelayBoard(RelayModel model, const BarSet& bars, uint8_t interruptLine);
+
+  RelayModel model() const { return model_; }
+  // Number of relays and of inputs: 16 (KORVEL) or 8 (LUMAR).
+  unsigned width() const { return model_ == RelayModel::kKorvel ? 16 : 8; }
+
+  // Relay states (bit set = relay energised), as last written by software.
+  uint16_t outputs() const { return outputs_; }
+  // The pattern on the input connector; bits above the board's width are dropped.
+  void SetInputs(uint16_t pattern);
+  uint16_t inputs() const { return inputs_; }
+
+  // Port of a register of the board block (BAR 2) as currently programmed.
+  uint16_t OutputPort() const;
+  uint16_t InputPort() const;
+
+  uint32_t IoRead(int bar, uint32_t offset, unsigned width) override;
+  void IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) override;
+  const char* RegisterName(int bar, uint32_t offset, bool write) const override;
+
+  // The PCI identity of a model.
+  static PciIdentity Identity(RelayModel model);
+
+ private:
+  // The block decodes byte lanes: a wider access is the bytes at offset,
+  // offset + 1, ... in little-endian order.
+  int ReadByte(uint32_t offset) const;  // -1 when nothing answers
+  void WriteByte(uint32_t offset, uint8_t value);
+
+  RelayModel model_;
+  uint16_t outputs_ = 0;
+  uint16_t inputs_ = 0;
+};
+
+}  // namespace daqsim
+
+#endif

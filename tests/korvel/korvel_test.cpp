@@ -1,0 +1,473 @@
+// Behaviour of Korvel on the simulated bench, called across the library
+// boundary. Each test loads the library afresh, so its state starts at the
+// load values (ActiveIndex 100, nothing found, no handle).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "daqsim/bench.h"
+#include "korvel_api.h"
+#include "relay_board_map.h"
+#include "trace_util.h"
+
+namespace {
+
+using daqsim::Bench;
+using daqsim::Bar;
+using daqsim::BarSet;
+using daqsim::PciLocation;
+using daqsim::RelayBoard;
+using daqsim::RelayModel;
+using daqtest::Access;
+using daqtest::Accesses;
+using daqtest::ConfigAddress;
+using daqtest::In;
+using daqtest::Out;
+
+constexpr uint16_t kUntouched = 0xBEEF;
+
+class KorvelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bench().Reset();
+    api = daqtest::KorvelApi::Load();
+    ASSERT_TRUE(api.complete()) << "cannot load " << daqtest::kKorvelFile;
+  }
+  void TearDown() override {
+    if (expectNoFaults) {
+      EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
+    }
+  }
+
+  static Bench& bench() { return Bench::Instance(); }
+
+  struct Board {
+    uint16_t status;
+    uint16_t kind;
+    uint16_t base[6];
+  };
+  Board Config(uint16_t board) {
+    Board b{};
+    b.kind = kUntouched;
+    for (auto& w : b.base) w = kUntouched;
+    b.status = api.PCI_GetConfigAddressSpace(board, &b.kind, &b.base[0], &b.base[1], &b.base[2],
+                                             &b.base[3], &b.base[4], &b.base[5]);
+    return b;
+  }
+
+  uint16_t Init() {
+    uint16_t count = kUntouched;
+    lastCount = kUntouched;
+    const uint16_t status = api.PCI_DriverInit(&count);
+    lastCount = count;
+    return status;
+  }
+
+  daqtest::KorvelApi api;
+  uint16_t lastCount = kUntouched;
+  bool expectNoFaults = true;
+};
+
+// The accesses of one scan of buses 0-9 with boards at the given slots.
+std::vector<Access> ExpectedScan(const std::vector<std::pair<PciLocation, BarSet>>& boards) {
+  std::vector<Access> out;
+  for (unsigned bus = 0; bus < 10; ++bus) {
+    for (unsigned dev = 0; dev < 32; ++dev) {
+      out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, 0)));
+      const daqsim::PciFunction* fn = Bench::Instance().At(PciLocation{uint8_t(bus), uint8_t(dev), 0});
+      const uint32_t id = fn ? fn->ConfigDword(0) : 0xFFFFFFFFu;
+      out.push_back(In(2, 0xCFC, id & 0xFFFF));
+      out.push_back(In(2, 0xCFE, id >> 16));
+      for (const auto& [at, bars] : boards) {
+        if (at.bus != bus || at.device != dev) continue;
+        for (unsigned i = 0; i < 6; ++i) {
+          out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, 4 + i)));
+          out.push_back(In(4, 0xCFC, fn->ConfigDword(0x10 + 4 * i)));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+BarSet RelayBars(uint32_t block) {
+  BarSet bars{};
+  bars[0] = Bar::Memory(0xFEBF0000, 0x80);
+  bars[1] = Bar::Io(block - 0x80, 0x80);
+  bars[2] = Bar::Io(block, 0x10);
+  return bars;
+}
+
+TEST_F(KorvelTest, ScanMakesExactlyTheSelectsAndReadsOfTheBusWalk) {
+  bench().AddStockPcDevices();
+  const PciLocation korvelAt{0, 5, 0}, lumarAt{2, 1, 0};
+  bench().AddRelayBoard(RelayModel::kKorvel, korvelAt, RelayBars(0xE100), 11);
+  bench().AddRelayBoard(RelayModel::kLumar, lumarAt, RelayBars(0xD100), 10);
+
+  EXPECT_EQ(Init(), KORVEL_OK);
+  EXPECT_EQ(lastCount, 2);
+
+  const auto trace = Accesses(bench().trace());
+  EXPECT_EQ(trace, ExpectedScan({{korvelAt, RelayBars(0xE100)}, {lumarAt, RelayBars(0xD100)}}));
+  unsigned selects = 0, reads16 = 0, reads32 = 0;
+  for (const auto& a : trace) {
+    selects += a.dir == daqsim::AccessDir::kWrite && a.width == 4 && a.port == 0xCF8;
+    reads16 += a.dir == daqsim::AccessDir::kRead && a.width == 2;
+    reads32 += a.dir == daqsim::AccessDir::kRead && a.width == 4;
+  }
+  EXPECT_EQ(selects, 320u + 12u);
+  EXPECT_EQ(reads16, 640u);
+  EXPECT_EQ(reads32, 12u);
+  EXPECT_EQ(trace.size(), 320u * 3 + 12u * 2);
+}
+
+TEST_F(KorvelTest, BoardsAreNumberedInScanOrderAndReportKindFirst) {
+  bench().AddStockPcDevices();
+  // Added out of scan order on purpose: bus 2 first, then bus 0.
+  bench().AddRelayBoard(RelayModel::kLumar, PciLocation{2, 1, 0}, RelayBars(0xD100), 10);
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0}, RelayBars(0xE100), 11);
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 9, 0}, RelayBars(0xC100), 5);
+
+  ASSERT_EQ(Init(), KORVEL_OK);
+  EXPECT_EQ(lastCount, 3);
+  const struct {
+    uint16_t kind;
+    uint16_t block;
+  } expected[] = {{RELAY_KIND_KORVEL, 0xE100}, {RELAY_KIND_KORVEL, 0xC100}, {RELAY_KIND_LUMAR, 0xD100}};
+  for (uint16_t n = 0; n < 3; ++n) {
+    const Board b = Config(n);
+    ASSERT_EQ(b.status, KORVEL_OK) << "board " << n;
+    EXPECT_EQ(b.kind, expected[n].kind) << "board " << n;
+    EXPECT_EQ(b.base[0], 0x0000) << "memory BAR 0xFEBF0000 reads as 0";
+    EXPECT_EQ(b.base[1], expected[n].block - 0x80);
+    EXPECT_EQ(b.base[2], expected[n].block);
+    EXPECT_EQ(b.base[3], 0);
+    EXPECT_EQ(b.base[4], 0);
+    EXPECT_EQ(b.base[5], 0);
+  }
+}
+
+TEST_F(KorvelTest, BaseWordsAreTheRegisterAndedWithFFFE) {
+  RelayBoard& board = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 4, 0});
+  const uint32_t raw[6] = {0x0000E001, 0x0000E003, 0x0001A001, 0x00000000, 0xFEBF0000, 0xFFFFFFFF};
+  const uint16_t want[6] = {0xE000, 0xE002, 0xA000, 0x0000, 0x0000, 0xFFFE};
+  for (unsigned i = 0; i < 6; ++i) board.PokeConfigDword(0x10 + 4 * i, raw[i]);
+
+  ASSERT_EQ(Init(), KORVEL_OK);
+  const Board b = Config(0);
+  ASSERT_EQ(b.status, KORVEL_OK);
+  for (unsigned i = 0; i < 6; ++i) EXPECT_EQ(b.base[i], want[i]) << "BAR" << i << " = 0x" << std::hex << raw[i];
+}
+
+TEST_F(KorvelTest, OnlyTheTwoModelsAtFunctionZeroOnBusesZeroToNineAreFound) {
+  const struct {
+    PciLocation at;
+    uint16_t vendor, device;
+  } others[] = {
+      {{10, 0, 0}, 0x1234, 0x5C21},   // bus 10 is not scanned
+      {{255, 31, 0}, 0x1234, 0x5C22},
+      {{0, 7, 1}, 0x1234, 0x5C21},    // function 1 of a device is never looked at
+      {{0, 8, 0}, 0x1234, 0x5C2A},    // the multifunction board
+      {{0, 9, 0}, 0x1234, 0x5C20},
+      {{0, 10, 0}, 0x4321, 0x5C21},   // right device ID, wrong vendor
+  };
+  bench().AddStockPcDevices();
+  for (const auto& o : others) {
+    daqsim::PciIdentity id;
+    id.vendorId = o.vendor;
+    id.deviceId = o.device;
+    bench().Add(o.at, std::make_unique<daqsim::PciFunction>(id, RelayBars(0xB100), 11, 1));
+  }
+  EXPECT_EQ(Init(), KORVEL_ERR_NO_BOARD);
+  EXPECT_EQ(lastCount, 0) << "the count is written also when no board is found";
+  EXPECT_EQ(Config(0).status, KORVEL_ERR_LAZY_NO_BOARD);
+}
+
+TEST_F(KorvelTest, SixteenBoardsAreRecordedAndNoMore) {
+  for (uint8_t dev = 0; dev < 20; ++dev) {
+    bench().AddRelayBoard(dev % 2 ? RelayModel::kLumar : RelayModel::kKorvel, PciLocation{1, dev, 0},
+                          RelayBars(0x8000 + 0x100 * dev), 11);
+  }
+  ASSERT_EQ(Init(), KORVEL_OK);
+  EXPECT_EQ(lastCount, KORVEL_MAX_BOARDS);
+  for (uint16_t n = 0; n < 16; ++n) {
+    const Board b = Config(n);
+    ASSERT_EQ(b.status, KORVEL_OK);
+    EXPECT_EQ(b.base[2], 0x8000 + 0x100 * n);
+    EXPECT_EQ(b.kind, n % 2);
+  }
+  EXPECT_EQ(Config(16).status, KORVEL_ERR_BOARD_RANGE);
+}
+
+TEST_F(KorvelTest, FailedOpenReturnsOneTouchesNoPortAndLeavesTheCount) {
+  for (int mode = 0; mode < 2; ++mode) {
+    SCOPED_TRACE(mode == 0 ? "driver not installed" : "driver refuses the open");
+    bench().Reset();
+    bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+    if (mode == 0) bench().PortAccessDriver().SetInstalled(false);
+    if (mode == 1) bench().PortAccessDriver().SetRefuseOpen(true);
+    EXPECT_EQ(Init(), KORVEL_ERR_NO_DRIVER);
+    EXPECT_EQ(lastCount, kUntouched);
+    EXPECT_TRUE(bench().trace().empty());
+    EXPECT_EQ(Config(0).status, KORVEL_ERR_LAZY_NO_BOARD) << "no lazy scan without port access";
+    EXPECT_TRUE(bench().trace().empty());
+    EXPECT_EQ(api.PCI_DriverClose(), 0) << "nothing was opened";
+    EXPECT_EQ(bench().badCloses(), 0u) << "INVALID_HANDLE_VALUE must not be closed";
+  }
+}
+
+TEST_F(KorvelTest, DriverIsOpenedWithTheDocumentedArguments) {
+  ASSERT_EQ(Init(), KORVEL_ERR_NO_BOARD);
+  ASSERT_EQ(bench().opens().size(), 1u);
+  const daqsim::OpenRecord& o = bench().opens()[0];
+  EXPECT_EQ(o.name, "\\\\.\\kelvra");
+  EXPECT_EQ(o.desiredAccess, 0x80000000u);
+  EXPECT_EQ(o.shareMode, 0u);
+  EXPECT_EQ(o.creationDisposition, 3u);
+  EXPECT_EQ(o.flagsAndAttributes, 0x80u);
+}
+
+TEST_F(KorvelTest, LazyScanRunsOnlyUntilABoardWasEverRecorded) {
+  // No driver init yet: no port access, so no scan and status 4.
+  EXPECT_EQ(Config(0).status, KORVEL_ERR_LAZY_NO_BOARD);
+  EXPECT_TRUE(bench().trace().empty());
+
+  ASSERT_EQ(Init(), KORVEL_ERR_NO_BOARD);
+  // A board appears; the next query scans by itself and finds it.
+  bench().AddRelayBoard(RelayModel::kLumar, PciLocation{3, 2, 0}, RelayBars(0xD100), 10);
+  bench().ClearTrace();
+  Board b = Config(0);
+  EXPECT_EQ(b.status, KORVEL_OK);
+  EXPECT_EQ(b.kind, RELAY_KIND_LUMAR);
+  EXPECT_EQ(bench().trace().size(), 320u * 3 + 12u);
+
+  // From then on it never rescans: a board added later stays unknown.
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 2, 0}, RelayBars(0xE100), 11);
+  bench().ClearTrace();
+  EXPECT_EQ(Config(1).status, KORVEL_ERR_BOARD_RANGE);
+  EXPECT_TRUE(bench().trace().empty());
+}
+
+TEST_F(KorvelTest, RescanFindingNothingGivesFiveNotFourWithoutScanning) {
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  ASSERT_EQ(Init(), KORVEL_OK);
+  ASSERT_TRUE(bench().Remove(PciLocation{0, 5, 0}));
+  EXPECT_EQ(Init(), KORVEL_ERR_NO_BOARD);
+  EXPECT_EQ(lastCount, 0);
+  bench().ClearTrace();
+  for (uint16_t n : {0, 1, 15, 0xFFFF}) EXPECT_EQ(Config(n).status, KORVEL_ERR_BOARD_RANGE) << n;
+  EXPECT_TRUE(bench().trace().empty());
+}
+
+TEST_F(KorvelTest, EveryInitRenumbersFromZero) {
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0}, RelayBars(0xE100), 11);
+  bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0}, RelayBars(0xD100), 10);
+  ASSERT_EQ(Init(), KORVEL_OK);
+  ASSERT_EQ(api.PCI_ActiveBoard(1), KORVEL_OK);
+  bench().Remove(PciLocation{0, 5, 0});
+  ASSERT_EQ(Init(), KORVEL_OK);
+  EXPECT_EQ(lastCount, 1);
+  const Board b = Config(0);
+  EXPECT_EQ(b.kind, RELAY_KIND_LUMAR);
+  EXPECT_EQ(b.base[2], 0xD100);
+  EXPECT_EQ(Config(1).status, KORVEL_ERR_BOARD_RANGE);
+  EXPECT_EQ(api.PCI_WhichBoardActive(), 1) << "a scan does not reset the active board number";
+}
+
+TEST_F(KorvelTest, OutOfRangeBoardLeavesAllSevenOutputsUntouched) {
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 6, 0});
+  ASSERT_EQ(Init(), KORVEL_OK);
+  for (uint16_t n : {2, 3, 16, 100, 0xFFFF}) {
+    const Board b = Config(n);
+    EXPECT_EQ(b.status, KORVEL_ERR_BOARD_RANGE) << n;
+    EXPECT_EQ(b.kind, kUntouched);
+    for (uint16_t w : b.base) EXPECT_EQ(w, kUntouched);
+  }
+}
+
+TEST_F(KorvelTest, ActiveBoardOnlyRecordsAcceptedNumbers) {
+  EXPECT_EQ(api.PCI_WhichBoardActive(), KORVEL_NO_ACTIVE_BOARD);
+  EXPECT_EQ(api.PCI_ActiveBoard(0), KORVEL_ERR_BOARD_RANGE) << "no board known yet";
+  EXPECT_EQ(api.PCI_WhichBoardActive(), KORVEL_NO_ACTIVE_BOARD);
+
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
+  ASSERT_EQ(Init(), KORVEL_OK);
+  bench().ClearTrace();
+  EXPECT_EQ(api.PCI_ActiveBoard(1), KORVEL_OK);
+  EXPECT_EQ(api.PCI_WhichBoardActive(), 1);
+  EXPECT_EQ(api.PCI_ActiveBoard(2), KORVEL_ERR_BOARD_RANGE);
+  EXPECT_EQ(api.PCI_WhichBoardActive(), 1);
+  EXPECT_TRUE(bench().trace().empty()) << "selection touches no port";
+
+  // Only the low 16 bits of the argument slot count.
+  using Slot = uint16_t(KORVEL_CALL*)(uint32_t);
+  auto activeBoard = daqtest::SlotCast<Slot>(api.PCI_ActiveBoard);
+  EXPECT_EQ(activeBoard(0xFFFF0000u), KORVEL_OK);
+  EXPECT_EQ(api.PCI_WhichBoardActive(), 0);
+  EXPECT_EQ(activeBoard(0x00010001u), KORVEL_OK);
+  EXPECT_EQ(api.PCI_WhichBoardActive(), 1);
+}
+
+// One row per I/O export call: what the bus must see, and what comes back.
+TEST_F(KorvelTest, EachIoExportIsExactlyOnePortAccessOfItsWidth) {
+  RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  RelayBoard& lumar = bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
+  korvel.SetInputs(0x8421);
+  lumar.SetInputs(0xC3);
+  ASSERT_EQ(Init(), KORVEL_OK);
+  const uint16_t kOut = korvel.OutputPort(), kIn = korvel.InputPort();
+  const uint16_t lOut = lumar.OutputPort(), lIn = lumar.InputPort();
+
+  bench().ClearTrace();
+  api.KORVEL_DO(kOut, 0xA55A);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(2, kOut, 0xA55A)});
+  EXPECT_EQ(korvel.outputs(), 0xA55A);
+
+  bench().ClearTrace();
+  EXPECT_EQ(api.KORVEL_DI(kIn), 0x8421);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(2, kIn, 0x8421)});
+
+  bench().ClearTrace();
+  EXPECT_EQ(api.KORVEL_DI(kOut), 0xA55A) << "the output register reads back the relay states";
+
+  bench().ClearTrace();
+  api.LUMAR_DO(lOut, 0x81);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(1, lOut, 0x81)});
+  EXPECT_EQ(lumar.outputs(), 0x81);
+
+  bench().ClearTrace();
+  EXPECT_EQ(api.LUMAR_DI(lIn), 0xC3);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(1, lIn, 0xC3)});
+
+  // The library never checks the model: an 8-bit write to a KORVEL output
+  // changes its low byte only.
+  bench().ClearTrace();
+  api.LUMAR_DO(kOut, 0x0F);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(1, kOut, 0x0F)});
+  EXPECT_EQ(korvel.outputs(), 0xA50F);
+
+  // A port no board decodes: the access is made all the same.
+  bench().ClearTrace();
+  EXPECT_EQ(api.KORVEL_DI(0x0300), 0xFFFF);
+  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(2, 0x0300, 0xFFFF)});
+}
+
+TEST_F(KorvelTest, IoExportsUseOnlyTheLowBitsOfEachArgumentSlot) {
+  RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  RelayBoard& lumar = bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
+  korvel.SetInputs(0x1357);
+  lumar.SetInputs(0x9A);
+  ASSERT_EQ(Init(), KORVEL_OK);
+  using Do = void(KORVEL_CALL*)(uint32_t, uint32_t);
+  using Di = uint32_t(KORVEL_CALL*)(uint32_t);
+  const uint16_t kOut = korvel.OutputPort(), lOut = lumar.OutputPort();
+
+  bench().ClearTrace();
+  daqtest::SlotCast<Do>(api.KORVEL_DO)(0xDEAD0000u | kOut, 0xBEEF0000u | 0x1234u);
+  daqtest::SlotCast<Do>(api.LUMAR_DO)(0xDEAD0000u | lOut, 0xBEEFCD00u | 0x5Au);
+  const uint16_t kIn16 = uint16_t(daqtest::SlotCast<Di>(api.KORVEL_DI)(0xFFFF0000u | korvel.InputPort()));
+  const uint8_t lIn8 = uint8_t(daqtest::SlotCast<Di>(api.LUMAR_DI)(0x12340000u | lumar.InputPort()));
+  EXPECT_EQ(Accesses(bench().trace()),
+            (std::vector<Access>{Out(2, kOut, 0x1234), Out(1, lOut, 0x5A), In(2, korvel.InputPort(), 0x1357),
+                                 In(1, lumar.InputPort(), 0x9A)}));
+  EXPECT_EQ(kIn16, 0x1357);
+  EXPECT_EQ(lIn8, 0x9A);
+  EXPECT_EQ(korvel.outputs(), 0x1234);
+  EXPECT_EQ(lumar.outputs(), 0x5A);
+}
+
+TEST_F(KorvelTest, IoExportsMakeNoPortAccessWhileTheDriverIsNotHeld) {
+  RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  korvel.SetInputs(0x0001);
+  const uint16_t port = korvel.OutputPort();
+  auto expectInert = [&](const char* when) {
+    SCOPED_TRACE(when);
+    bench().ClearTrace();
+    api.KORVEL_DO(port, 0xFFFF);
+    api.LUMAR_DO(port, 0xFF);
+    EXPECT_EQ(api.KORVEL_DI(korvel.InputPort()), 0xFFFF);
+    EXPECT_EQ(api.LUMAR_DI(korvel.InputPort()), 0xFF);
+    EXPECT_TRUE(bench().trace().empty());
+    EXPECT_EQ(korvel.outputs(), 0x0000);
+  };
+  expectInert("before any init");
+  bench().PortAccessDriver().SetRefuseOpen(true);
+  ASSERT_EQ(Init(), KORVEL_ERR_NO_DRIVER);
+  expectInert("after a failed init");
+  bench().PortAccessDriver().SetRefuseOpen(false);
+  ASSERT_EQ(Init(), KORVEL_OK);
+  EXPECT_EQ(api.KORVEL_DI(korvel.InputPort()), 0x0001);
+  ASSERT_NE(api.PCI_DriverClose(), 0);
+  expectInert("after close");
+}
+
+TEST_F(KorvelTest, RepeatedInitClosesTheHandleItHeld) {
+  // An exclusive driver refuses a second open while the first handle is held.
+  bench().PortAccessDriver().SetExclusive(true);
+  bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(Init(), KORVEL_OK) << "init #" << i;
+    EXPECT_EQ(bench().PortAccessDriver().openHandles(), 1u);
+  }
+  EXPECT_EQ(bench().OpenHandleCount(), 1u);
+  EXPECT_NE(api.PCI_DriverClose(), 0);
+  EXPECT_EQ(bench().OpenHandleCount(), 0u);
+}
+
+TEST_F(KorvelTest, CloseForgetsTheHandleSoAStaleValueIsNeverClosed) {
+  auto other = std::make_unique<daqsim::KernelDevice>("\\\\.\\appdevice");
+  daqsim::KernelDevice& app = bench().AddKernelDevice(std::move(other));
+
+  EXPECT_EQ(api.PCI_DriverClose(), 0) << "nothing held before any init";
+  ASSERT_EQ(Init(), KORVEL_ERR_NO_BOARD);
+  const uintptr_t held = bench().opens().back().result;
+  EXPECT_NE(api.PCI_DriverClose(), 0);
+
+  // The application opens something else and, handle tables being what they
+  // are, gets the value the library held.
+  const uintptr_t appHandle = bench().CreateFile("\\\\.\\appdevice", 0x80000000u, 0, 3, 0x80);
+  ASSERT_EQ(appHandle, held);
+  EXPECT_EQ(api.PCI_DriverClose(), 0);
+  EXPECT_EQ(app.openHandles(), 1u) << "the application's handle was closed by the library";
+  EXPECT_EQ(bench().badCloses(), 0u);
+  bench().CloseHandle(appHandle);
+}
+
+TEST_F(KorvelTest, ArithmeticAndVersionExports) {
+  struct FloatCase {
+    float a, b, want;
+  };
+  const FloatCase floats[] = {{1.5f, 0.25f, 1.25f},
+                              {0.1f, 0.2f, 0.1f - 0.2f},
+                              {1e30f, -1e30f, 2e30f},
+                              {-0.0f, 0.0f, -0.0f},
+                              {3.4e38f, -3.4e38f, INFINITY}};
+  for (const auto& c : floats) {
+    const float got = api.PCI_FloatSub2(c.a, c.b);
+    uint32_t gotBits, wantBits;
+    std::memcpy(&gotBits, &got, 4);
+    std::memcpy(&wantBits, &c.want, 4);
+    EXPECT_EQ(gotBits, wantBits) << c.a << " - " << c.b;
+  }
+  struct ShortCase {
+    int16_t a, b, want;
+  };
+  const ShortCase shorts[] = {{-32768, 1, 32767}, {32767, -1, -32768}, {5, 7, -2}, {0, -32768, -32768}};
+  for (const auto& c : shorts) EXPECT_EQ(api.PCI_ShortSub2(c.a, c.b), c.want) << c.a << " - " << c.b;
+  using ShortSlots = uint32_t(KORVEL_CALL*)(uint32_t, uint32_t);
+  EXPECT_EQ(uint16_t(daqtest::SlotCast<ShortSlots>(api.PCI_ShortSub2)(0xABCD8000u, 0x12340001u)), 32767);
+
+  EXPECT_EQ(api.PCI_GetDllVersion(), 0x0201);
+  uint16_t version = 0;
+  EXPECT_EQ(api.PCI_GetDriverVersion(&version), KORVEL_OK);
+  EXPECT_EQ(version, 0x0210);
+  EXPECT_TRUE(bench().opens().empty()) << "the driver version is a constant";
+  EXPECT_TRUE(bench().trace().empty());
+}
+
+}  // namespace
