@@ -166,7 +166,7 @@ KernelDevice* Bench::FindKernelDevice(const std::string& name) const {
   return it == devices_.end() ? nullptr : it->second.get();
 }
 
-uintptr_t Bench::CreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
+uintptr_t Bench::OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                             uint32_t creationDisposition, uint32_t flagsAndAttributes) {
   OpenRecord rec{name ? name : "", desiredAccess, shareMode, creationDisposition, flagsAndAttributes,
                  kInvalidHandle};
@@ -354,7 +354,7 @@ void DaqSimPortWrite(uint16_t port, unsigned width, uint32_t value) {
 
 uintptr_t DaqSimCreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                            uint32_t creationDisposition, uint32_t flagsAndAttributes) {
-  return Bench::Instance().CreateFile(name, desiredAccess, shareMode, creationDisposition,
+  return Bench::Instance().OpenDevice(name, desiredAccess, shareMode, creationDisposition,
                                       flagsAndAttributes);
 }
 

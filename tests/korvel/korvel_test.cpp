@@ -430,7 +430,7 @@ TEST_F(KorvelTest, CloseForgetsTheHandleSoAStaleValueIsNeverClosed) {
 
   // The application opens something else and, handle tables being what they
   // are, gets the value the library held.
-  const uintptr_t appHandle = bench().CreateFile("\\\\.\\appdevice", 0x80000000u, 0, 3, 0x80);
+  const uintptr_t appHandle = bench().OpenDevice("\\\\.\\appdevice", 0x80000000u, 0, 3, 0x80);
   ASSERT_EQ(appHandle, held);
   EXPECT_EQ(api.PCI_DriverClose(), 0);
   EXPECT_EQ(app.openHandles(), 1u) << "the application's handle was closed by the library";

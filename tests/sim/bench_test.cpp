@@ -23,7 +23,7 @@ constexpr uint32_t kRead = 0x80000000u;
 class BenchTest : public ::testing::Test {
  protected:
   void SetUp() override { bench.Reset(); }
-  uintptr_t Open(const char* name) { return bench.CreateFile(name, kRead, 0, 3, 0x80); }
+  uintptr_t Open(const char* name) { return bench.OpenDevice(name, kRead, 0, 3, 0x80); }
   Bench& bench = Bench::Instance();
 };
 

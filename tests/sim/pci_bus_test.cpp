@@ -21,7 +21,7 @@ class PciBusTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bench.Reset();
-    handle = bench.CreateFile(daqsim::kPortAccessDeviceName, 0x80000000u, 0, 3, 0x80);
+    handle = bench.OpenDevice(daqsim::kPortAccessDeviceName, 0x80000000u, 0, 3, 0x80);
     ASSERT_NE(handle, daqsim::kInvalidHandle);
   }
   void TearDown() override { EXPECT_TRUE(bench.faults().empty()); }

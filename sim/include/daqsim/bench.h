@@ -156,7 +156,8 @@ class Bench {
   // ---- The machine interface (what the libraries' simulated backend calls) ----
   uint32_t PortRead(uint16_t port, unsigned width);
   void PortWrite(uint16_t port, unsigned width, uint32_t value);
-  uintptr_t CreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
+  // CreateFileA of a named device.
+  uintptr_t OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                        uint32_t creationDisposition, uint32_t flagsAndAttributes);
   int32_t CloseHandle(uintptr_t handle);
   int32_t DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
