@@ -14,12 +14,19 @@ if(WIN32)
 endif()
 
 # Adds the Windows export table (a .def with ordinals) to a library: stdcall
-# names are exported undecorated (--kill-at), the import library keeps the
-# decorated symbols that MinGW callers reference.
+# names are exported undecorated (--kill-at). The linker's own import library
+# would then carry undecorated symbols too, which MinGW callers (who
+# reference _Name@N) cannot link against; dlltool writes the right one from
+# the same .def: decorated symbols, undecorated import names.
 function(daq_windows_exports target def_file)
   if(WIN32)
     target_sources(${target} PRIVATE ${def_file})
-    target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+    target_link_options(${target} PRIVATE -Wl,--kill-at)
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib.a")
+    find_program(DAQ_DLLTOOL NAMES i686-w64-mingw32-dlltool dlltool REQUIRED)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${DAQ_DLLTOOL} --def ${def_file} --dllname $<TARGET_FILE_NAME:${target}> --kill-at
+              --output-lib $<TARGET_LINKER_FILE:${target}>
+      COMMENT "Import library of $<TARGET_FILE_NAME:${target}>")
   endif()
 endfunction()
