@@ -6,8 +6,19 @@ namespace daqsim {
 
 namespace {
 
-using u128 = unsigned __int128;
 constexpr uint64_t kNsPerSecond = 1'000'000'000;
+constexpr uint64_t kMax = UINT64_MAX;
+
+// a * b / c rounded down or up, for b and c below 2^30 (clock rates and
+// nanoseconds per second), saturating at UINT64_MAX. Splitting a by c keeps
+// every product inside 64 bits, so no wider integer type is needed (32-bit
+// targets have none).
+uint64_t MulDiv(uint64_t a, uint64_t b, uint64_t c, bool roundUp) {
+  const uint64_t q = a / c, r = a % c;
+  const uint64_t low = (r * b + (roundUp ? c - 1 : 0)) / c;
+  if (b != 0 && q > (kMax - low) / b) return kMax;
+  return q * b + low;
+}
 
 bool Valid(int counter) { return counter >= 0 && counter < I8254::kCounters; }
 
@@ -29,7 +40,7 @@ I8254::I8254(uint32_t clock_hz) : clock_hz_(std::min(clock_hz, kMaxClockHz)) {}
 // Edges of the running clock since time 0, stopped intervals included.
 uint64_t I8254::RawEdges(uint64_t now_ns) const {
   uint64_t dt = now_ns > segment_start_ns_ ? now_ns - segment_start_ns_ : 0;
-  return segment_start_edges_ + uint64_t(u128(dt) * clock_hz_ / kNsPerSecond);
+  return segment_start_edges_ + MulDiv(dt, clock_hz_, kNsPerSecond, false);
 }
 
 // Edges the counters have seen up to and including now_ns.
@@ -42,9 +53,8 @@ uint64_t I8254::EdgeTime(uint64_t edge) const {
   if (stopped_ || clock_hz_ == 0) return kNever;
   uint64_t raw = edge + stopped_edges_;
   if (raw <= segment_start_edges_) return segment_start_ns_;
-  u128 ns = (u128(raw - segment_start_edges_) * kNsPerSecond + clock_hz_ - 1) / clock_hz_;
-  ns += segment_start_ns_;
-  return ns >= kNever ? kNever : uint64_t(ns);
+  const uint64_t ns = MulDiv(raw - segment_start_edges_, kNsPerSecond, clock_hz_, true);
+  return ns >= kNever - segment_start_ns_ ? kNever : ns + segment_start_ns_;
 }
 
 void I8254::SetClockHz(uint32_t hz, uint64_t now_ns) {

@@ -86,7 +86,6 @@ TEST_F(BenchTest, PortAccessIsGrantedOnlyWhileAKelvraHandleIsHeld) {
 }
 
 TEST_F(BenchTest, DriverStandInsCanBeAbsentRefusingOrExclusive) {
-  KernelDevice& kelvra = bench.PortAccessDriver();
   const struct {
     bool installed, refuse, exclusive;
     bool firstOk, secondOk;
@@ -98,7 +97,6 @@ TEST_F(BenchTest, DriverStandInsCanBeAbsentRefusingOrExclusive) {
   };
   for (const auto& c : cases) {
     bench.Reset();
-    kelvra.SetInstalled(c.installed);
     bench.PortAccessDriver().SetInstalled(c.installed);
     bench.PortAccessDriver().SetRefuseOpen(c.refuse);
     bench.PortAccessDriver().SetExclusive(c.exclusive);

@@ -5,22 +5,18 @@
 #include <memory>
 
 #include "dynlib.h"
+#include "slot_cast.h"
 #include "korvel.h"
 
 namespace daqtest {
 
-#if defined(_WIN32)
-inline constexpr const char* kKorvelFile = "Korvel.dll";
-#else
-inline constexpr const char* kKorvelFile = "libKorvel.so";
+// The library file, as the build names it: a full path on Linux (dlopen's
+// search would start from whoever called it, which under AddressSanitizer is
+// the sanitizer runtime), the bare name on Windows (found beside the program).
+#if !defined(DAQ_KORVEL_FILE)
+#error "the build defines DAQ_KORVEL_FILE"
 #endif
-
-// Reinterprets an export as taking and returning whole 32-bit slots, to call
-// it with garbage in the bits above an argument's stated width.
-template <class To, class From>
-To SlotCast(From f) {
-  return reinterpret_cast<To>(reinterpret_cast<void (*)(void)>(f));
-}
+inline constexpr const char* kKorvelFile = DAQ_KORVEL_FILE;
 
 struct KorvelApi {
   std::unique_ptr<DynamicLibrary> lib;

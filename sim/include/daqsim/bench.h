@@ -26,8 +26,10 @@
 
 #include "daqsim/clock.h"
 #include "daqsim/kernel_device.h"
+#include "daqsim/multifunction_board.h"
 #include "daqsim/pci.h"
 #include "daqsim/relay_board.h"
+#include "daqsim/varno_driver.h"
 
 namespace daqsim {
 
@@ -114,6 +116,29 @@ class Bench {
   // Next free I/O window of `size` ports (a power of two), aligned to its size,
   // allocated downwards from 0xEFFF; for benches that place their own devices.
   uint16_t AllocateIo(uint32_t size);
+
+  // ---- Multifunction boards and their interrupt driver (Dremor) -------------
+  // Defined in multifunction_board.cpp and varno_driver.cpp.
+  //
+  // A multifunction board with the bench's usual resources: BAR0 a 128-byte
+  // memory window, BAR1 the bridge's 128 I/O ports, BAR2 the 64-port board
+  // block, allocated from the free I/O space, interrupt pin A and a line.
+  MultifunctionBoard& AddMultifunctionBoard(PciLocation at);
+  // The same with BARs, interrupt line and pin of the caller's choice.
+  MultifunctionBoard& AddMultifunctionBoard(PciLocation at, const BarSet& bars, uint8_t irq,
+                                            uint8_t pin = 1);
+  // Functions with the board's identity (0x1234:0x5C2A) in the order a
+  // driver's scan numbers them: buses 0-9 ascending, then device, function 0
+  // only. Board n is element n.
+  std::vector<PciFunction*> VarnoBoardsInScanOrder() const;
+  // (Re)creates the interrupt-driver stand-ins "\\.\VARNO0".."\\.\VARNO3":
+  // device n is installed when board n (above) is present, absent otherwise.
+  // Call it after placing the boards and before the library opens the
+  // devices (replaced devices lose their handles). Returns the number
+  // installed. Reset() removes them; a bench without this call has none.
+  unsigned InstallVarnoDevices();
+  // The stand-in of board n, or nullptr when InstallVarnoDevices() has not run.
+  VarnoDriver* VarnoDevice(unsigned board) const;
 
   // ---- Kernel devices ------------------------------------------------------
   KernelDevice& PortAccessDriver() { return *portAccess_; }

@@ -1,4 +1,5 @@
-// The Linux hardware build of Korvel with port access refused by the kernel.
+// The Linux hardware builds of Korvel and Dremor with port access refused by
+// the kernel.
 //
 // The process first gives up every capability (CAP_SYS_RAWIO above all), so
 // the kernel refuses iopl() and "\\.\kelvra" cannot be opened. The test makes
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "dremor.h"
 #include "korvel.h"
 
 namespace {
@@ -57,6 +59,22 @@ TEST(KorvelLinuxHardware, RefusedPortAccessGivesStatusOneAndNoPortIsTouched) {
   EXPECT_EQ(PCI_GetDriverVersion(&version), KORVEL_OK);
   EXPECT_EQ(version, KORVEL_DRIVER_VERSION);
   EXPECT_EQ(PCI_GetDllVersion(), KORVEL_DLL_VERSION);
+}
+
+TEST(DremorLinuxHardware, NoInterruptDeviceOnLinuxAndNoPortIsTouched) {
+  if (!DropAllCapabilities()) GTEST_SKIP() << "could not drop capabilities; not risking real port I/O";
+
+  unsigned short count = 0x5A5A;
+  EXPECT_EQ(VARNO_DriverInit(&count), 101) << "Linux has no per-board interrupt driver";
+  EXPECT_EQ(count, 0x5A5A);
+  unsigned short io = 1, dio = 2, ad = 3;
+  EXPECT_EQ(VARNO_GetConfigAddressSpace(0, &io, &dio, &ad), 6);
+  EXPECT_EQ(io, 1);
+  EXPECT_EQ(VARNO_ActiveBoard(0), 13);
+  unsigned short version = 0;
+  EXPECT_EQ(VARNO_GetDriverVersion(&version), 2);
+  EXPECT_EQ(version, 0x1234);
+  EXPECT_EQ(VARNO_DriverClose(), 0);
 }
 
 }  // namespace

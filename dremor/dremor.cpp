@@ -1,0 +1,276 @@
+// Dremor: driver access, discovery and selection of the VARNO multifunction
+// boards.
+#define DREMOR_BUILDING_LIBRARY
+#include "dremor.h"
+
+#include <stdint.h>
+
+#include "pci_config.h"
+#include "platform.h"
+#include "port_io.h"
+
+namespace {
+
+// One row of the board table, three 16-bit words in this order.
+struct BoardRecord {
+  uint16_t BridgeBase;  // BAR1 AND 0xFFFE
+  uint16_t IoBase;      // BAR2 AND 0xFFFE
+  uint16_t Irq;         // configuration register 0x3C, low half: line, pin
+};
+
+// The active board: its bases, the port of every register (derived once, at
+// selection), its interrupt line, and the library's counters. Ports are
+// 16-bit sums and wrap at 0x10000, as the CPU's port addresses do.
+struct ActiveBoardState {
+  uint16_t BoardsFound;  // 1 once any scan has recorded a board; never cleared
+  uint16_t BridgeBase;
+  uint16_t IoBase;
+  uint16_t TimerBase;    // the 8254 registers are always addressed from here
+  uint16_t AdStatusPort;
+  uint16_t DigitalIoPort;
+  uint16_t AdDataPort;
+  uint16_t ChannelSelectPort;
+  uint16_t GainControlPort;
+  uint16_t AdModeControlPort;
+  uint16_t SoftwareTriggerPort;
+  uint16_t Irq;          // interrupt line, 0-255
+  uint16_t CurrentConfigCode;
+  uint16_t BoardCount;
+  uint16_t ActiveIndex;
+};
+
+// The library's process-wide state, all zero at load.
+struct DremorState {
+  PlatformHandle PortAccessHandle;
+  PlatformHandle InterruptDeviceHandle;
+  BoardRecord BoardTable[DREMOR_MAX_BOARDS];
+  ActiveBoardState Active;
+};
+
+DremorState g_state;
+
+// True exactly while PortAccessHandle is a handle from a successful open not
+// yet closed: the span in which the CPU lets this process execute port
+// instructions. Outside it a port instruction would raise a
+// privileged-instruction exception and kill the application, so nothing here
+// touches a port then.
+bool g_portAccess = false;
+
+// True exactly while InterruptDeviceHandle is a handle from a successful open
+// not yet closed. A failed open (INVALID_HANDLE_VALUE) or a closed handle is
+// never closed again nor sent a request: once closed, its value may belong to
+// another object of the application.
+bool g_interruptDeviceOpen = false;
+
+// True from the first accepted VARNO_ActiveBoard on: only then do the port
+// fields of ActiveBoardState name a board. Before it they are 0, which would
+// address the PC's DMA and interrupt controllers at 0x0000-0x0030.
+bool g_boardSelected = false;
+
+// Whether register ports of the active board may be accessed now. Every
+// routine that touches a derived port asks this first.
+bool BoardPortsUsable() { return g_portAccess && g_boardSelected; }
+
+// "\\.\VARNO0" .. "\\.\VARNO3": the interrupt device of board n.
+const char* const kInterruptDeviceNames[DREMOR_MAX_BOARDS] = {
+    VARNO_DEVICE_PREFIX "0", VARNO_DEVICE_PREFIX "1", VARNO_DEVICE_PREFIX "2", VARNO_DEVICE_PREFIX "3"};
+
+PlatformHandle OpenDevice(const char* name) {
+  return PlatformCreateFile(name, PLATFORM_GENERIC_READ, 0, PLATFORM_OPEN_EXISTING,
+                            PLATFORM_FILE_ATTRIBUTE_NORMAL);
+}
+
+// Opens the interrupt device of board `board` (0-3) as InterruptDeviceHandle.
+// Returns false when the open failed.
+bool OpenInterruptDevice(uint16_t board) {
+  // ActiveIndex is below BoardCount (at most 4) whenever it changes, so the
+  // mask only guards the table.
+  g_state.InterruptDeviceHandle = OpenDevice(kInterruptDeviceNames[board & (DREMOR_MAX_BOARDS - 1)]);
+  g_interruptDeviceOpen = g_state.InterruptDeviceHandle != PLATFORM_INVALID_HANDLE;
+  return g_interruptDeviceOpen;
+}
+
+// Closes the interrupt device if it is held, and forgets it. Returns
+// CloseHandle's result, or 0 when none was held.
+int32_t CloseInterruptDevice() {
+  if (!g_interruptDeviceOpen) return 0;
+  g_interruptDeviceOpen = false;
+  const int32_t result = PlatformCloseHandle(g_state.InterruptDeviceHandle);
+  g_state.InterruptDeviceHandle = 0;
+  return result;
+}
+
+// Closes "\\.\kelvra" if it is held, and forgets it: from here on no port
+// access. Returns CloseHandle's result, or 0 when none was held.
+int32_t ClosePortAccess() {
+  if (!g_portAccess) return 0;
+  g_portAccess = false;
+  const int32_t result = PlatformCloseHandle(g_state.PortAccessHandle);
+  g_state.PortAccessHandle = 0;
+  return result;
+}
+
+// A synchronous request to the interrupt driver. Fails without asking when no
+// interrupt device is held. The byte count the driver reports is not used.
+bool SendRequest(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize) {
+  if (!g_interruptDeviceOpen) return false;
+  uint32_t returned = 0;
+  return PlatformDeviceIoControl(g_state.InterruptDeviceHandle, code, in, inSize, out, outSize,
+                                 &returned) != 0;
+}
+
+uint32_t ReadConfig32(uint8_t bus, uint8_t device, uint8_t reg) {
+  PciSelectConfigRegister(bus, device, 0, reg);
+  return PortRead32(PCI_CONFIG_DATA_PORT);
+}
+
+void RecordBoard(uint8_t bus, uint8_t device) {
+  // The table holds 4 boards, and interrupt devices exist for boards 0-3
+  // only: further boards are passed over without a configuration read.
+  if (g_state.Active.BoardCount >= DREMOR_MAX_BOARDS) return;
+  BoardRecord& row = g_state.BoardTable[g_state.Active.BoardCount];
+  row.BridgeBase = uint16_t(ReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BRIDGE_BAR) & 0xFFFEu);
+  row.IoBase = uint16_t(ReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BOARD_BAR) & 0xFFFEu);
+  row.Irq = uint16_t(ReadConfig32(bus, device, PCI_REG_INTERRUPT));
+  g_state.Active.BoardsFound = 1;
+  ++g_state.Active.BoardCount;
+}
+
+// Buses 0-9, devices 0-31, function 0: board numbers follow this order.
+// Callers hold port access.
+uint16_t ScanBus() {
+  g_state.Active.BoardCount = 0;
+  for (uint8_t bus = 0; bus < PCI_SCAN_BUSES; ++bus) {
+    for (uint8_t device = 0; device < PCI_DEVICES_PER_BUS; ++device) {
+      PciSelectConfigRegister(bus, device, 0, PCI_REG_ID);
+      const uint16_t vendor = PortRead16(PCI_CONFIG_DATA_PORT);
+      const uint16_t deviceId = PortRead16(PCI_CONFIG_DATA_HIGH_PORT);
+      if (vendor == VARNO_PCI_VENDOR_ID && deviceId == VARNO_PCI_DEVICE_ID) RecordBoard(bus, device);
+    }
+  }
+  return g_state.Active.BoardCount != 0 ? DREMOR_OK : DREMOR_ERR_NO_BOARD;
+}
+
+uint16_t Add16(uint16_t base, uint16_t offset) { return uint16_t(base + offset); }
+
+// Fills the bases, ports and IRQ of ActiveBoardState from a table row.
+void DeriveActiveBoard(const BoardRecord& row) {
+  ActiveBoardState& a = g_state.Active;
+  a.BridgeBase = row.BridgeBase;
+  a.IoBase = row.IoBase;
+  a.TimerBase = row.IoBase;
+  a.AdStatusPort = Add16(row.IoBase, VARNO_AD_STATUS);
+  a.ChannelSelectPort = Add16(row.IoBase, VARNO_CHANNEL_SELECT);
+  a.DigitalIoPort = Add16(row.IoBase, VARNO_DIGITAL_IO);
+  a.GainControlPort = Add16(row.IoBase, VARNO_GAIN_CONTROL);
+  a.AdDataPort = Add16(row.IoBase, VARNO_AD_DATA);
+  a.AdModeControlPort = Add16(row.IoBase, VARNO_AD_MODE_CONTROL);
+  a.SoftwareTriggerPort = Add16(row.IoBase, VARNO_SOFTWARE_TRIGGER);
+  a.Irq = uint16_t(row.Irq & 0xFFu);
+}
+
+// Loads 8254 counter `counter` (bits 0-1) with `count` in mode 2, low byte
+// then high byte, binary: three 8-bit writes.
+void ProgramCounter(uint16_t counter, uint16_t count) {
+  const uint16_t n = counter & 3u;
+  const uint16_t port = Add16(g_state.Active.TimerBase, uint16_t(n * VARNO_COUNTER_STRIDE));
+  PortWrite8(Add16(g_state.Active.TimerBase, VARNO_COUNTER_CONTROL), uint8_t((n << 6) + VARNO_CW_MODE2_LOHI));
+  PortWrite8(port, uint8_t(count & 0xFFu));
+  PortWrite8(port, uint8_t((count >> 8) & 0xFFu));
+}
+
+// Puts the active board into its quiet state: bridge interrupt off, channel
+// 0, counters 1, 0 and 2 parked. GainControl, AdModeControl and the digital
+// outputs keep their values.
+uint16_t ResetBoard() {
+  if (!BoardPortsUsable()) return DREMOR_OK;
+  const ActiveBoardState& a = g_state.Active;
+  PortWrite8(Add16(a.BridgeBase, VARNO_INTERRUPT_CONTROL), VARNO_INTERRUPT_OFF);
+  PortWrite8(a.ChannelSelectPort, 0x00);
+  ProgramCounter(1, VARNO_PARK_COUNT);
+  ProgramCounter(0, VARNO_PARK_COUNT);
+  ProgramCounter(2, VARNO_PARK_COUNT);
+  return DREMOR_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+float DREMOR_CALL VARNO_FloatSub(float a, float b) { return a - b; }
+
+short DREMOR_CALL VARNO_ShortSub(short a, short b) { return (short)(uint16_t)((uint16_t)a - (uint16_t)b); }
+
+unsigned short DREMOR_CALL VARNO_GetDllVersion(void) { return DREMOR_DLL_VERSION; }
+
+unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
+  // Both devices are opened with share mode 0: handles of ours from before
+  // would make the new opens fail, and would leak. Close them first.
+  CloseInterruptDevice();
+  ClosePortAccess();
+
+  // The interrupt device first: without it the board cannot be used at all.
+  if (!OpenInterruptDevice(g_state.Active.ActiveIndex)) return DREMOR_ERR_NO_INTERRUPT_DEVICE;
+
+  g_state.PortAccessHandle = OpenDevice(VARNO_PORT_ACCESS_DEVICE);
+  if (g_state.PortAccessHandle == PLATFORM_INVALID_HANDLE) return DREMOR_ERR_NO_DRIVER;
+  g_portAccess = true;
+
+  const uint16_t status = ScanBus();
+  *count = g_state.Active.BoardCount;
+  return status;
+}
+
+int DREMOR_CALL VARNO_DriverClose(void) {
+  ClosePortAccess();
+  return CloseInterruptDevice();
+}
+
+unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version) {
+  *version = DREMOR_NO_DRIVER_VERSION;
+  uint16_t reply = 0;
+  if (!SendRequest(IOCTL_VARNO_GET_VERSION, nullptr, 0, &reply, VARNO_VERSION_SIZE)) {
+    return DREMOR_ERR_DRIVER_VERSION;
+  }
+  *version = reply;
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq) {
+  *irq = g_state.Active.Irq;
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board, unsigned short* ioBase,
+                                                       unsigned short* dioPort, unsigned short* adPort) {
+  if (!g_state.Active.BoardsFound) {
+    // The lazy scan needs port access; without it nothing can be found.
+    if (!g_portAccess || ScanBus() != DREMOR_OK) return DREMOR_ERR_LAZY_NO_BOARD;
+  }
+  if (board >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
+  const uint16_t base = g_state.BoardTable[board].IoBase;
+  *ioBase = base;
+  *dioPort = Add16(base, VARNO_DIGITAL_IO);
+  *adPort = Add16(base, VARNO_AD_DATA);
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
+  if (board >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
+  g_state.Active.ActiveIndex = board;
+  DeriveActiveBoard(g_state.BoardTable[board]);
+  g_boardSelected = true;
+  // Without port access the reset is skipped; the selection stands.
+  ResetBoard();
+
+  // Re-bind the interrupt driver to the new board. The device is exclusive,
+  // so the old handle goes first; the pause lets the driver release the
+  // board it served.
+  CloseInterruptDevice();
+  PlatformSleep(100);
+  return OpenInterruptDevice(board) ? DREMOR_OK : DREMOR_ERR_NO_INTERRUPT_DEVICE;
+}
+
+unsigned short DREMOR_CALL VARNO_WhichBoardActive(void) { return g_state.Active.ActiveIndex; }
+
+}  // extern "C"

@@ -1,0 +1,142 @@
+/* Dremor: user-mode driver library for the VARNO multifunction PCI board
+ * (12-bit A/D converter, 16-bit digital port, 8254 timer).
+ *
+ * Usable from C and C++, with MinGW and MSVC. On 32-bit Windows every export
+ * is __stdcall under its plain name (Dremor.dll, ordinals in dremor.def).
+ * Every argument occupies a 32-bit slot of which only the stated width is
+ * used. Statuses are 16-bit, 0 for success; pointer arguments are not tested.
+ * Register map, PCI identity and driver requests: varno_board_map.h.
+ *
+ * Typical use:
+ *   unsigned short count, io, dio, ad, irq;
+ *   if (VARNO_DriverInit(&count) == DREMOR_OK) {
+ *     VARNO_GetConfigAddressSpace(0, &io, &dio, &ad);
+ *     VARNO_ActiveBoard(0);                       // reset the board, bind its interrupt driver
+ *     VARNO_GetIrqNo(&irq);
+ *     ...
+ *     VARNO_DriverClose();
+ *   }
+ *
+ * The library needs two kernel drivers: "\\.\VARNOn", the interrupt driver of
+ * board n (opened first), and the port-access driver "\\.\kelvra", while whose
+ * handle is held the process may execute port instructions.
+ *
+ * Behaviour beyond the plain contract, which callers may rely on:
+ *  - No port access is ever made while "\\.\kelvra" is not held (before a
+ *    successful VARNO_DriverInit, after one that failed, after
+ *    VARNO_DriverClose): a port instruction then would kill the application.
+ *    VARNO_GetConfigAddressSpace makes no scan then (status 6 while no board
+ *    was ever recorded), and VARNO_ActiveBoard does its bookkeeping and the
+ *    re-open of the interrupt device but skips the board reset.
+ *  - The register ports of the active board are known only after the first
+ *    accepted VARNO_ActiveBoard; before it, operations that would use them make
+ *    no port access (ports 0x0000-0x0030 belong to the PC's DMA and interrupt
+ *    controllers); where they have a status they answer 13.
+ *  - A repeated VARNO_DriverInit first closes the handles it held (both
+ *    devices are exclusive: a second open would be refused, and the old
+ *    handles would leak).
+ *  - VARNO_DriverClose forgets both handles: no later call closes or sends a
+ *    request to a handle value the application may since have been given;
+ *    requests then fail with their statuses and a second VARNO_DriverClose
+ *    returns 0. A failed open is never closed and never sent a request.
+ *  - At most 4 boards are recorded; further matching boards are passed over.
+ */
+#ifndef DREMOR_H
+#define DREMOR_H
+
+#include "varno_board_map.h"
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define DREMOR_CALL __stdcall
+#else
+#define DREMOR_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(DREMOR_BUILDING_LIBRARY)
+#define DREMOR_API
+#else
+#define DREMOR_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define DREMOR_API __attribute__((visibility("default")))
+#else
+#define DREMOR_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Statuses. */
+#define DREMOR_OK 0                        /* success */
+#define DREMOR_ERR_NO_DRIVER 1             /* the port-access driver "\\.\kelvra" cannot be opened */
+#define DREMOR_ERR_DRIVER_VERSION 2        /* the version request to the interrupt driver failed */
+#define DREMOR_ERR_AD_TIMEOUT 5            /* the A/D converter did not finish in time */
+#define DREMOR_ERR_LAZY_NO_BOARD 6         /* VARNO_GetConfigAddressSpace: no board recorded yet, and
+                                              none could be found now (none on the bus, or no port
+                                              access) */
+#define DREMOR_ERR_BOARD_RANGE 13          /* board number not below the board count, or no board
+                                              selected yet */
+#define DREMOR_ERR_NO_BOARD 14             /* VARNO_DriverInit: the scan found no board */
+#define DREMOR_ERR_NO_MEMORY 17            /* a temporary buffer could not be allocated */
+#define DREMOR_ERR_NO_INTERRUPT_DEVICE 101 /* the interrupt device of the board cannot be opened */
+#define DREMOR_ERR_INTERRUPT_REQUEST 110   /* a request to the interrupt driver failed */
+#define DREMOR_ERR_INSTALL_IRQ 111         /* a request of VARNO_InstallIrq failed */
+
+/* Board table capacity: boards 0-3, one interrupt device each. */
+#define DREMOR_MAX_BOARDS VARNO_MAX_BOARDS
+
+#define DREMOR_DLL_VERSION 0x0300
+/* What VARNO_GetDriverVersion leaves in the caller's word when the driver
+ * cannot be asked. */
+#define DREMOR_NO_DRIVER_VERSION 0x1234
+
+/* Ordinal 2: a - b. */
+DREMOR_API float DREMOR_CALL VARNO_FloatSub(float a, float b);
+/* Ordinal 3: a - b, wrapping modulo 2^16. */
+DREMOR_API short DREMOR_CALL VARNO_ShortSub(short a, short b);
+/* Ordinal 4: the library version, 0x0300. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetDllVersion(void);
+/* Ordinal 5: closes the devices held from before; opens the interrupt device
+ * of board VARNO_WhichBoardActive() (0 at load; status 101 on failure), then
+ * "\\.\kelvra" (status 1 on failure; the interrupt device stays open until
+ * VARNO_DriverClose), then scans buses 0-9, devices 0-31, function 0 and
+ * writes the number of boards found (at most 4) through `count`.
+ * Status 0, 1, 14 or 101; on 1 and 101 `count` is not written. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count);
+/* Ordinal 6: closes "\\.\kelvra" and the interrupt device. Returns the result
+ * of closing the interrupt device: nonzero when it was closed, 0 when none
+ * was held. Board table, board count and active board stay. */
+DREMOR_API int DREMOR_CALL VARNO_DriverClose(void);
+/* Ordinal 7: writes 0x1234 through `version`, then asks the interrupt driver;
+ * on success writes its 16-bit version and returns 0, else returns 2 (also
+ * when no interrupt device is held). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version);
+/* Ordinal 8: writes the active board's interrupt line (0 before any
+ * selection) and returns 0. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq);
+/* Ordinal 9: for board `board` (which need not be the active one) writes its
+ * IoBase, the DigitalIo port (IoBase + 0x20) and the AdData port
+ * (IoBase + 0x30), 16-bit sums. Scans by itself while no scan has ever
+ * recorded a board, and only while "\\.\kelvra" is held. Status 0, 6 or 13;
+ * nothing is written on failure. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board,
+                                                                  unsigned short* ioBase,
+                                                                  unsigned short* dioPort,
+                                                                  unsigned short* adPort);
+/* Ordinal 10: makes board `board` the active board: derives its register
+ * ports, resets it (bridge interrupt off, channel 0, counters 1, 0, 2 parked),
+ * closes the interrupt device held, waits 100 ms and opens the interrupt
+ * device of the new board. Status 0, 13 (board not below the count: nothing
+ * changes) or 101 (the new board's interrupt device cannot be opened; the
+ * board is active and reset all the same). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board);
+/* Ordinal 11: the number of the active board, 0 before any selection. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_WhichBoardActive(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,144 @@
+#include "daqsim/varno_driver.h"
+
+#include <cstring>
+
+#include "daqsim/bench.h"
+#include "varno_board_map.h"
+
+namespace daqsim {
+namespace {
+
+// Buses a driver's scan walks (0-9), as the libraries do.
+constexpr unsigned kScannedBuses = 10;
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+}  // namespace
+
+std::string VarnoDriver::DeviceName(unsigned board) { return VARNO_DEVICE_PREFIX + std::to_string(board); }
+
+VarnoDriver::VarnoDriver(unsigned board) : KernelDevice(DeviceName(board)), board_(board) {
+  SetExclusive(true);
+}
+
+void VarnoDriver::FailRequest(uint32_t code, bool fail) {
+  if (fail) {
+    failing_.insert(code);
+  } else {
+    failing_.erase(code);
+  }
+}
+
+std::optional<VarnoDriver::IrqResources> VarnoDriver::resources() const {
+  if (!resources_) return std::nullopt;
+  const uint8_t* p = resources_->data();
+  return IrqResources{Get32(p), Get32(p + 4), Get32(p + 8), Get32(p + 12)};
+}
+
+void VarnoDriver::QueueSamples(const std::vector<uint16_t>& samples) {
+  samples_.insert(samples_.end(), samples.begin(), samples.end());
+}
+
+bool VarnoDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                            uint32_t* bytesReturned) {
+  uint32_t returned = 0;
+  const bool ok = !failAll_ && !failing_.count(code) && Serve(code, in, inSize, out, outSize, &returned);
+  if (bytesReturned) *bytesReturned = ok ? returned : 0;
+  requests_.push_back(Request{code, inSize, outSize, ok});
+  return ok;
+}
+
+// A buffered driver sees exactly the sizes the caller gave; anything but the
+// request's own sizes (or a missing buffer) fails before anything is taken.
+bool VarnoDriver::Serve(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                        uint32_t* bytesReturned) {
+  const auto input = [&](uint32_t size) { return inSize == size && (size == 0 || in != nullptr); };
+  const auto output = [&](uint32_t size) { return outSize == size && (size == 0 || out != nullptr); };
+  const uint8_t* src = static_cast<const uint8_t*>(in);
+  uint8_t* dst = static_cast<uint8_t*>(out);
+  switch (code) {
+    case IOCTL_VARNO_IRQ_USER_VALUE: {
+      if (!input(VARNO_USER_VALUE_SIZE) || !output(0)) return false;
+      std::array<uint8_t, 4> v;
+      std::memcpy(v.data(), src, v.size());
+      userValue_ = v;
+      return true;
+    }
+    case IOCTL_VARNO_IRQ_RESOURCES: {
+      if (!input(VARNO_IRQ_RESOURCES_SIZE) || !output(0)) return false;
+      std::array<uint8_t, 16> r;
+      std::memcpy(r.data(), src, r.size());
+      resources_ = r;
+      return true;
+    }
+    case IOCTL_VARNO_READ_SAMPLES: {
+      if (!input(VARNO_SAMPLE_COUNT_SIZE)) return false;
+      const uint32_t n = Get32(src);
+      if (uint64_t(outSize) != 2 * uint64_t(n) || (n != 0 && out == nullptr)) return false;
+      if (n > samples_.size()) return false;
+      for (uint32_t i = 0; i < n; ++i) {
+        Put16(dst + 2 * i, samples_.front());
+        samples_.pop_front();
+      }
+      *bytesReturned = outSize;
+      return true;
+    }
+    case IOCTL_VARNO_STOP:
+      if (!input(0) || !output(0)) return false;
+      ++stops_;
+      return true;
+    case IOCTL_VARNO_GET_INT_COUNT:
+      if (!input(0) || !output(VARNO_INT_COUNT_SIZE)) return false;
+      Put32(dst, interruptCount_);
+      *bytesReturned = VARNO_INT_COUNT_SIZE;
+      return true;
+    case IOCTL_VARNO_GET_VERSION:
+      if (!input(0) || !output(VARNO_VERSION_SIZE)) return false;
+      Put16(dst, version_);
+      *bytesReturned = VARNO_VERSION_SIZE;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- Bench conveniences --------------------------------------------------------------
+
+std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
+  std::vector<PciFunction*> out;
+  const uint32_t id = VARNO_PCI_DEVICE_ID << 16 | VARNO_PCI_VENDOR_ID;
+  // functions_ is ordered by bus, then device, then function: the scan order.
+  for (const auto& [key, fn] : functions_) {
+    const unsigned bus = key >> 8, function = key & 7;
+    if (bus < kScannedBuses && function == 0 && fn->ConfigDword(0) == id) out.push_back(fn.get());
+  }
+  return out;
+}
+
+unsigned Bench::InstallVarnoDevices() {
+  const size_t present = VarnoBoardsInScanOrder().size();
+  unsigned installed = 0;
+  for (unsigned n = 0; n < VARNO_MAX_BOARDS; ++n) {
+    KernelDevice& dev = AddKernelDevice(std::make_unique<VarnoDriver>(n));
+    dev.SetInstalled(n < present);
+    installed += n < present;
+  }
+  return installed;
+}
+
+VarnoDriver* Bench::VarnoDevice(unsigned board) const {
+  return dynamic_cast<VarnoDriver*>(FindKernelDevice(VarnoDriver::DeviceName(board)));
+}
+
+}  // namespace daqsim

@@ -1,0 +1,328 @@
+// The bench's multifunction board and the stand-in of its interrupt driver.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "daqsim/bench.h"
+#include "varno_board_map.h"
+
+namespace {
+
+using daqsim::Bar;
+using daqsim::BarSet;
+using daqsim::Bench;
+using daqsim::MultifunctionBoard;
+using daqsim::PciLocation;
+using daqsim::VarnoDriver;
+using daqsim::VarnoRegister;
+
+constexpr uint32_t kRead = 0x80000000u;
+
+class VarnoBenchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { bench.Reset(); }
+  uintptr_t Open(const std::string& name) { return bench.OpenDevice(name.c_str(), kRead, 0, 3, 0x80); }
+  Bench& bench = Bench::Instance();
+};
+
+TEST_F(VarnoBenchTest, BoardGetsItsResourcesAndIdentity) {
+  MultifunctionBoard& a = bench.AddMultifunctionBoard({0, 7, 0});
+  MultifunctionBoard& b = bench.AddMultifunctionBoard({1, 3, 0});
+  for (MultifunctionBoard* m : {&a, &b}) {
+    EXPECT_EQ(m->ConfigDword(0), 0x5C2A1234u);
+    const Bar bridge = m->bar(VARNO_BRIDGE_BAR), block = m->bar(VARNO_BOARD_BAR);
+    EXPECT_EQ(bridge.kind, Bar::Kind::kIo);
+    EXPECT_EQ(bridge.size, 128u);
+    EXPECT_EQ(bridge.base % 128, 0u);
+    EXPECT_EQ(block.kind, Bar::Kind::kIo);
+    EXPECT_EQ(block.size, 64u);
+    EXPECT_EQ(block.base % 64, 0u);
+    EXPECT_EQ(m->ConfigDword(0x18) & 1, 1u) << "I/O-space indicator";
+    EXPECT_EQ(m->interruptPin(), 1);
+    EXPECT_NE(m->interruptLine(), 0);
+    EXPECT_EQ(m->IoBase(), block.base);
+    EXPECT_EQ(m->Port(VarnoRegister::kInterruptControl), bridge.base + 0x4C);
+    EXPECT_EQ(m->Port(VarnoRegister::kAdData), block.base + 0x30);
+  }
+  EXPECT_NE(a.IoBase(), b.IoBase());
+  EXPECT_NE(a.BridgeBase(), b.BridgeBase());
+
+  BarSet bars{};
+  bars[1] = Bar::Io(0xC000, 0x80);
+  bars[2] = Bar::Io(0xC400, 0x40);
+  MultifunctionBoard& c = bench.AddMultifunctionBoard({2, 0, 0}, bars, 0x0B, 2);
+  EXPECT_EQ(c.ConfigDword(0x3C) & 0xFFFF, 0x020Bu) << "line in bits 0-7, pin in bits 8-15";
+  EXPECT_EQ(c.BridgeBase(), 0xC000);
+  EXPECT_EQ(c.IoBase(), 0xC400);
+}
+
+// Every register by port and direction: the name the trace gives it, and
+// what the board keeps or answers.
+TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
+  BarSet bars{};
+  bars[1] = Bar::Io(0xC000, 0x80);
+  bars[2] = Bar::Io(0xC400, 0x40);
+  MultifunctionBoard& m = bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+  ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
+  m.SetDigitalInputs(0xA5C3);
+  m.SetAdData(0x1ABC);
+
+  const struct {
+    bool write;
+    unsigned width;
+    uint16_t port;
+    uint32_t value;  // written, or expected back
+    const char* name;
+    VarnoRegister reg;
+  } cases[] = {
+      {true, 1, 0xC400, 0x12, "Counter0", VarnoRegister::kCounter0},
+      {true, 1, 0xC404, 0x34, "Counter1", VarnoRegister::kCounter1},
+      {true, 1, 0xC408, 0x56, "Counter2", VarnoRegister::kCounter2},
+      {true, 1, 0xC40C, 0xB4, "CounterControl", VarnoRegister::kCounterControl},
+      {true, 1, 0xC410, 0x07, "ChannelSelect", VarnoRegister::kChannelSelect},
+      {true, 1, 0xC414, 0x12, "GainControl", VarnoRegister::kGainControl},
+      {true, 1, 0xC418, 0x04, "AdModeControl", VarnoRegister::kAdModeControl},
+      {true, 2, 0xC41C, 0x0000, "SoftwareTrigger", VarnoRegister::kSoftwareTrigger},
+      {true, 1, 0xC41C, 0x00, "SoftwareTrigger", VarnoRegister::kSoftwareTrigger},
+      {true, 2, 0xC420, 0xBEEF, "DigitalIo", VarnoRegister::kDigitalIo},
+      {true, 1, 0xC04C, 0x43, "InterruptControl", VarnoRegister::kInterruptControl},
+      {false, 1, 0xC408, 0x56, "Counter2", VarnoRegister::kCounter2},  // a latch for now
+      {false, 1, 0xC410, 0x01, "AdStatus", VarnoRegister::kAdStatus},
+      {false, 2, 0xC420, 0xA5C3, "DigitalIo", VarnoRegister::kDigitalIo},
+      {false, 2, 0xC430, 0x1ABC, "AdData", VarnoRegister::kAdData},
+      {false, 1, 0xC04C, 0x43, "InterruptControl", VarnoRegister::kInterruptControl},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.name << (c.write ? " write" : " read"));
+    if (c.write) {
+      bench.PortWrite(c.port, c.width, c.value);
+      EXPECT_EQ(m.lastWritten(c.reg), c.value);
+    } else {
+      EXPECT_EQ(bench.PortRead(c.port, c.width), c.value);
+    }
+    ASSERT_NE(bench.trace().back().reg, nullptr);
+    EXPECT_STREQ(bench.trace().back().reg, c.name);
+    EXPECT_STREQ(MultifunctionBoard::Name(c.reg), c.name);
+  }
+  const daqsim::MultifunctionBoardState& s = m.state();
+  EXPECT_EQ(s.counterLatch[0], 0x12);
+  EXPECT_EQ(s.counterLatch[1], 0x34);
+  EXPECT_EQ(s.counterControl, 0xB4);
+  EXPECT_EQ(s.channel, 0x07);
+  EXPECT_EQ(s.gain, 0x12);
+  EXPECT_EQ(s.adMode, 0x04);
+  EXPECT_EQ(s.triggers, 2u);
+  EXPECT_EQ(m.digitalOutputs(), 0xBEEF);
+  EXPECT_EQ(m.interruptControl(), 0x43);
+  EXPECT_EQ(m.writeCount(VarnoRegister::kSoftwareTrigger), 2u);
+  EXPECT_EQ(m.readCount(VarnoRegister::kAdStatus), 1u);
+  EXPECT_EQ(m.unclaimedAccesses(), 0u);
+}
+
+TEST_F(VarnoBenchTest, AccessesBesideTheRegistersAreUnclaimed) {
+  BarSet bars{};
+  bars[1] = Bar::Io(0xC000, 0x80);
+  bars[2] = Bar::Io(0xC400, 0x40);
+  MultifunctionBoard& m = bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+  ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
+  m.SetDigitalInputs(0x1234);
+
+  // Wrong direction, between registers, unmodelled bridge registers.
+  bench.PortWrite(0xC430, 2, 0x0FFF);  // AdData is read-only
+  bench.PortWrite(0xC421, 1, 0xFF);    // inside DigitalIo, not its start
+  bench.PortWrite(0xC000, 4, 0xFFFFFFFF);
+  EXPECT_EQ(bench.PortRead(0xC414, 1), 0xFFu);  // GainControl is write-only
+  EXPECT_EQ(bench.PortRead(0xC40C, 1), 0xFFu);  // the 8254 control word cannot be read
+  EXPECT_EQ(bench.PortRead(0xC43E, 2), 0xFFFFu);
+  for (const auto& a : bench.trace()) EXPECT_EQ(a.reg, nullptr) << std::hex << a.port;
+  EXPECT_EQ(m.unclaimedAccesses(), 6u);
+  EXPECT_EQ(m.digitalOutputs(), 0);
+
+  // Widths: an 8-bit register takes the low byte of a wider access; a 16-bit
+  // register takes the low byte of an 8-bit write.
+  bench.PortWrite(0xC410, 2, 0xAB05);
+  EXPECT_EQ(m.state().channel, 0x05);
+  EXPECT_EQ(bench.PortRead(0xC410, 2), 0xFF01u);
+  bench.PortWrite(0xC420, 2, 0x1122);
+  bench.PortWrite(0xC420, 1, 0x33);
+  EXPECT_EQ(m.digitalOutputs(), 0x1133);
+  EXPECT_EQ(bench.PortRead(0xC420, 1), 0x34u);
+  EXPECT_EQ(bench.PortRead(0xC420, 4), 0xFFFF1234u);
+}
+
+TEST_F(VarnoBenchTest, InterruptDevicesExistForTheBoardsPresentInScanOrder) {
+  EXPECT_EQ(bench.VarnoDevice(0), nullptr) << "a bench has no interrupt driver until it installs one";
+  bench.AddStockPcDevices();
+  MultifunctionBoard& late = bench.AddMultifunctionBoard({4, 1, 0});
+  MultifunctionBoard& early = bench.AddMultifunctionBoard({0, 20, 0});
+  bench.AddMultifunctionBoard({10, 0, 0});  // not on a scanned bus
+  bench.AddMultifunctionBoard({0, 21, 3});  // not function 0
+  bench.AddRelayBoard(daqsim::RelayModel::kKorvel, {0, 4, 0});
+
+  EXPECT_EQ(bench.VarnoBoardsInScanOrder(), (std::vector<daqsim::PciFunction*>{&early, &late}));
+  EXPECT_EQ(bench.InstallVarnoDevices(), 2u);
+  for (unsigned n = 0; n < 4; ++n) {
+    VarnoDriver* d = bench.VarnoDevice(n);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->name(), "\\\\.\\VARNO" + std::to_string(n));
+    EXPECT_EQ(d->board(), n);
+    EXPECT_EQ(d->installed(), n < 2) << n;
+    EXPECT_EQ(Open(d->name()) != daqsim::kInvalidHandle, n < 2) << n;
+  }
+  EXPECT_EQ(bench.VarnoDevice(4), nullptr);
+}
+
+TEST_F(VarnoBenchTest, InterruptDeviceIsExclusiveAndCanRefuse) {
+  bench.AddMultifunctionBoard({0, 7, 0});
+  bench.InstallVarnoDevices();
+  VarnoDriver& d = *bench.VarnoDevice(0);
+  const uintptr_t h = Open(d.name());
+  ASSERT_NE(h, daqsim::kInvalidHandle);
+  EXPECT_EQ(Open(d.name()), daqsim::kInvalidHandle) << "second open while a handle is held";
+  EXPECT_EQ(bench.CloseHandle(h), 1);
+  const uintptr_t again = Open(d.name());
+  EXPECT_NE(again, daqsim::kInvalidHandle);
+  bench.CloseHandle(again);
+  d.SetRefuseOpen(true);
+  EXPECT_EQ(Open(d.name()), daqsim::kInvalidHandle);
+  EXPECT_EQ(d.openHandles(), 0u);
+}
+
+// Each request with its own sizes succeeds; any other size, a missing buffer
+// or an unknown code fails, as in a buffered driver.
+TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
+  bench.AddMultifunctionBoard({0, 7, 0});
+  bench.InstallVarnoDevices();
+  VarnoDriver& d = *bench.VarnoDevice(0);
+  d.SetInterruptCount(0x01020304);
+  const uintptr_t h = Open(d.name());
+  ASSERT_NE(h, daqsim::kInvalidHandle);
+
+  uint8_t in[32] = {};
+  uint8_t out[32] = {};
+  const struct {
+    uint32_t code;
+    bool withIn;
+    uint32_t inSize;
+    bool withOut;
+    uint32_t outSize;
+    bool ok;
+  } cases[] = {
+      {IOCTL_VARNO_GET_VERSION, false, 0, true, 2, true},
+      {IOCTL_VARNO_GET_VERSION, false, 0, true, 4, false},
+      {IOCTL_VARNO_GET_VERSION, false, 0, true, 1, false},
+      {IOCTL_VARNO_GET_VERSION, true, 4, true, 2, false},
+      {IOCTL_VARNO_GET_VERSION, false, 0, false, 2, false},
+      {IOCTL_VARNO_GET_INT_COUNT, false, 0, true, 4, true},
+      {IOCTL_VARNO_GET_INT_COUNT, false, 0, true, 2, false},
+      {IOCTL_VARNO_STOP, false, 0, false, 0, true},
+      {IOCTL_VARNO_STOP, true, 4, false, 0, false},
+      {IOCTL_VARNO_STOP, false, 0, true, 2, false},
+      {IOCTL_VARNO_IRQ_USER_VALUE, true, 4, false, 0, true},
+      {IOCTL_VARNO_IRQ_USER_VALUE, true, 8, false, 0, false},
+      {IOCTL_VARNO_IRQ_USER_VALUE, false, 4, false, 0, false},
+      {IOCTL_VARNO_IRQ_RESOURCES, true, 16, false, 0, true},
+      {IOCTL_VARNO_IRQ_RESOURCES, true, 12, false, 0, false},
+      {IOCTL_VARNO_IRQ_RESOURCES, true, 16, true, 4, false},
+      {IOCTL_VARNO_READ_SAMPLES, true, 4, false, 0, true},  // count 0 (in[] is zero)
+      {IOCTL_VARNO_READ_SAMPLES, true, 4, true, 2, false},  // count 0, but room for one
+      {IOCTL_VARNO_READ_SAMPLES, true, 2, false, 0, false},
+      {0x220004, false, 0, false, 0, false},                 // functions never sent
+      {0x220008, false, 0, true, 2, false},
+      {0x22001C, false, 0, true, 2, false},
+      {0x22C02C, false, 0, true, 2, false},                  // GET_VERSION's function, other access bits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << "code 0x" << c.code << std::dec << " in " << c.inSize
+                                      << " out " << c.outSize);
+    uint32_t returned = 0xFFFF;
+    const int32_t ok = bench.DeviceIoControl(h, c.code, c.withIn ? in : nullptr, c.inSize,
+                                             c.withOut ? out : nullptr, c.outSize, &returned);
+    EXPECT_EQ(ok != 0, c.ok);
+    EXPECT_EQ(returned, c.ok ? c.outSize : 0u);
+    ASSERT_FALSE(d.requests().empty());
+    EXPECT_EQ(d.requests().back().code, c.code);
+    EXPECT_EQ(d.requests().back().ok, c.ok);
+  }
+  EXPECT_EQ(d.stops(), 1u);
+  uint16_t version = 0;
+  ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
+  EXPECT_EQ(version, VarnoDriver::kVersion);
+  uint32_t count = 0;
+  ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_INT_COUNT, nullptr, 0, &count, 4, nullptr), 0);
+  EXPECT_EQ(count, 0x01020304u);
+  bench.CloseHandle(h);
+}
+
+TEST_F(VarnoBenchTest, InterruptDeviceKeepsWhatItReceivedAndHandsOverOnlyHeldSamples) {
+  bench.AddMultifunctionBoard({0, 7, 0});
+  bench.InstallVarnoDevices();
+  VarnoDriver& d = *bench.VarnoDevice(0);
+  const uintptr_t h = Open(d.name());
+  EXPECT_FALSE(d.userValue().has_value());
+  EXPECT_FALSE(d.resources().has_value());
+
+  uint8_t user[4] = {0xEF, 0xBE, 0xAD, 0xDE};
+  ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_IRQ_USER_VALUE, user, 4, nullptr, 0, nullptr), 0);
+  ASSERT_TRUE(d.userValue().has_value());
+  EXPECT_EQ(std::memcmp(d.userValue()->data(), user, 4), 0);
+
+  VarnoIrqResources rec{0xD000, 0xE000, 11, 0x12345678};
+  ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_IRQ_RESOURCES, &rec, sizeof rec, nullptr, 0, nullptr), 0);
+  ASSERT_TRUE(d.resources().has_value());
+  EXPECT_EQ(d.resources()->bridgeBase, 0xD000u);
+  EXPECT_EQ(d.resources()->ioBase, 0xE000u);
+  EXPECT_EQ(d.resources()->irq, 11u);
+  EXPECT_EQ(d.resources()->userParam, 0x12345678u);
+  EXPECT_EQ(d.resourcesRecord()->size(), 16u);
+
+  // Samples: the oldest first; asking for more than are held fails and
+  // writes nothing.
+  d.QueueSamples({0x0800, 0xF800, 0x0FFF});
+  uint32_t n = 2;
+  uint16_t words[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
+  uint32_t returned = 0;
+  ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_READ_SAMPLES, &n, 4, words, 4, &returned), 0);
+  EXPECT_EQ(returned, 4u);
+  EXPECT_EQ(words[0], 0x0800);
+  EXPECT_EQ(words[1], 0xF800);
+  EXPECT_EQ(words[2], 0xAAAA);
+  EXPECT_EQ(d.heldSamples(), 1u);
+  words[0] = 0xAAAA;
+  EXPECT_EQ(bench.DeviceIoControl(h, IOCTL_VARNO_READ_SAMPLES, &n, 4, words, 4, &returned), 0);
+  EXPECT_EQ(words[0], 0xAAAA);
+  EXPECT_EQ(d.heldSamples(), 1u);
+  bench.CloseHandle(h);
+}
+
+TEST_F(VarnoBenchTest, InjectedRequestFaultsFailOnlyTheirCodeAndTakeNothing) {
+  bench.AddMultifunctionBoard({0, 7, 0});
+  bench.InstallVarnoDevices();
+  VarnoDriver& d = *bench.VarnoDevice(0);
+  const uintptr_t h = Open(d.name());
+  uint16_t version = 0;
+  uint8_t user[4] = {1, 2, 3, 4};
+
+  d.FailRequest(IOCTL_VARNO_IRQ_USER_VALUE);
+  EXPECT_EQ(bench.DeviceIoControl(h, IOCTL_VARNO_IRQ_USER_VALUE, user, 4, nullptr, 0, nullptr), 0);
+  EXPECT_FALSE(d.userValue().has_value());
+  EXPECT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
+  d.FailRequest(IOCTL_VARNO_IRQ_USER_VALUE, false);
+  EXPECT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_IRQ_USER_VALUE, user, 4, nullptr, 0, nullptr), 0);
+
+  d.FailAllRequests();
+  EXPECT_EQ(bench.DeviceIoControl(h, IOCTL_VARNO_STOP, nullptr, 0, nullptr, 0, nullptr), 0);
+  EXPECT_EQ(d.stops(), 0u);
+  version = 0x7777;
+  EXPECT_EQ(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
+  EXPECT_EQ(version, 0x7777);
+  d.FailAllRequests(false);
+  d.SetVersion(0x0999);
+  EXPECT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
+  EXPECT_EQ(version, 0x0999);
+  bench.CloseHandle(h);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// The hardware Dremor.dll as an application meets it, under Wine: loaded with
+// LoadLibrary, every export resolved by name and by ordinal and called
+// through raw stdcall slots. Wine has neither "\\.\VARNO0" nor "\\.\kelvra",
+// so initialisation fails with 101 and nothing may reach a port.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "dynlib.h"
+#include "stdcall_probe.h"
+
+namespace {
+
+using daqtest::ProbeStdcall;
+
+struct Export {
+  const char* name;
+  unsigned ordinal;
+};
+constexpr Export kExports[] = {
+    {"VARNO_FloatSub", 2},        {"VARNO_ShortSub", 3},          {"VARNO_GetDllVersion", 4},
+    {"VARNO_DriverInit", 5},      {"VARNO_DriverClose", 6},       {"VARNO_GetDriverVersion", 7},
+    {"VARNO_GetIrqNo", 8},        {"VARNO_GetConfigAddressSpace", 9}, {"VARNO_ActiveBoard", 10},
+    {"VARNO_WhichBoardActive", 11},
+};
+
+uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
+uint32_t FloatSlot(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return u;
+}
+
+class DremorDllTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dll.loaded()) << "LoadLibrary(Dremor.dll) failed"; }
+  const void* Fn(const char* name) const { return dll.Symbol(name); }
+  daqtest::DynamicLibrary dll{"Dremor.dll"};
+};
+
+TEST_F(DremorDllTest, EveryExportResolvesByNameAndByTheSameOrdinal) {
+  for (const Export& e : kExports) {
+    void* byName = dll.Symbol(e.name);
+    EXPECT_NE(byName, nullptr) << e.name;
+    EXPECT_EQ(dll.Ordinal(e.ordinal), byName) << e.name << " @" << e.ordinal;
+  }
+  EXPECT_EQ(dll.Ordinal(1), nullptr) << "ordinal 1 is not assigned";
+}
+
+TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
+  uint16_t w[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};
+  const uint32_t junk = 0xC0DE0000u;
+
+  auto r = ProbeStdcall(Fn("VARNO_FloatSub"), {FloatSlot(1.5f), FloatSlot(0.25f)}, true);
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(r.st0, 1.25f);
+  r = ProbeStdcall(Fn("VARNO_ShortSub"), {junk | 0x8000u, junk | 0x0001u});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 32767);
+  r = ProbeStdcall(Fn("VARNO_GetDllVersion"), {});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 0x0300);
+
+  r = ProbeStdcall(Fn("VARNO_DriverInit"), {Slot(&w[0])});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 101) << "no interrupt device under Wine";
+  EXPECT_EQ(w[0], 0x5A5A);
+
+  r = ProbeStdcall(Fn("VARNO_GetDriverVersion"), {Slot(&w[0])});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 2);
+  EXPECT_EQ(w[0], 0x1234);
+
+  r = ProbeStdcall(Fn("VARNO_GetIrqNo"), {Slot(&w[0])});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 0);
+  EXPECT_EQ(w[0], 0);
+
+  w[0] = w[1] = w[2] = 0x5A5A;
+  r = ProbeStdcall(Fn("VARNO_GetConfigAddressSpace"), {junk | 0, Slot(&w[0]), Slot(&w[1]), Slot(&w[2])});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 6) << "no lazy scan without port access";
+  EXPECT_EQ(w[0], 0x5A5A);
+  EXPECT_EQ(w[1], 0x5A5A);
+  EXPECT_EQ(w[2], 0x5A5A);
+
+  r = ProbeStdcall(Fn("VARNO_ActiveBoard"), {junk | 0});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 13);
+  r = ProbeStdcall(Fn("VARNO_WhichBoardActive"), {});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(uint16_t(r.eax), 0);
+  r = ProbeStdcall(Fn("VARNO_DriverClose"), {});
+  EXPECT_EQ(r.espDelta, 0);
+  EXPECT_EQ(r.eax, 0u);
+}
+
+}  // namespace
