@@ -1,9 +1,11 @@
 // Dremor: driver access, discovery and selection of the VARNO multifunction
-// boards.
+// boards; their 8254 timer, digital port and A/D converter.
 #define DREMOR_BUILDING_LIBRARY
 #include "dremor.h"
 
 #include <stdint.h>
+
+#include <limits>
 
 #include "pci_config.h"
 #include "platform.h"
@@ -193,6 +195,121 @@ uint16_t ResetBoard() {
   return DREMOR_OK;
 }
 
+// ---- Input ranges -----------------------------------------------------------
+
+// RangeTable: a configuration code, the full scale of its input range in
+// volts (single-precision constants: conversions use exactly these), and its
+// settling count N; the settling wait runs for 4 x N clocks of counter 2.
+struct RangeRow {
+  uint16_t code;
+  float rangeVolts;
+  uint16_t settling;
+};
+constexpr uint16_t kSettlingClocksPerStep = 4;
+constexpr RangeRow kRangeTable[] = {
+    {0, 10.0f, 23},  {1, 5.0f, 23},  {2, 2.5f, 23},  {3, 1.25f, 23},
+    {16, 10.0f, 23}, {17, 1.0f, 28}, {18, 0.1f, 140}, {19, 0.01f, 1300},
+};
+
+// The byte of a configuration code that GainControl receives: its low byte.
+uint8_t GainByteOf(uint16_t code) { return uint8_t(code & 0xFFu); }
+
+const RangeRow* RangeRowOf(uint16_t code) {
+  for (const RangeRow& row : kRangeTable) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+// Clocks of counter 2 to settle after selecting `code`. A code without a row
+// gets the longest wait of the table: its gain is unknown, so assume the
+// slowest.
+uint16_t SettlingCountOf(uint16_t code) {
+  const RangeRow* row = RangeRowOf(code);
+  return row ? uint16_t(kSettlingClocksPerStep * row->settling) : uint16_t(DREMOR_UNKNOWN_CODE_SETTLING);
+}
+
+// The range volts are converted with under `code`. A code without a row put
+// its low byte on the board: if that byte is a code of the table, the board
+// runs that range. Otherwise the gain is unknown and every reading is NaN.
+float RangeOf(uint16_t code) {
+  const RangeRow* row = RangeRowOf(code);
+  if (!row) row = RangeRowOf(GainByteOf(code));
+  return row ? row->rangeVolts : std::numeric_limits<float>::quiet_NaN();
+}
+
+// (code - 2048) x 1/2048 x range: both products are exact in double
+// precision, so the one rounding is the conversion to single precision.
+float CodeToVolts(uint16_t code, float range) {
+  return float((double(code) - VARNO_AD_MID_SCALE) * double(VARNO_AD_STEP) * double(range));
+}
+
+// ---- Settling and end-of-conversion waits -------------------------------------
+
+// Waits `count` (bits 0-14; 0 counts as 1) clocks of counter 2 plus the load
+// and wrap edges: counter 2 runs in mode 0 from count, and bit 15 of its
+// latched value turns 1 only when it has counted through zero to 0xFFFF. At
+// most 32767 polls; the wait ends the same way when they run out.
+void SettlingWait(uint32_t requested) {
+  const uint16_t count = VarnoSettlingLoadCount(requested);
+  const uint16_t control = Add16(g_state.Active.TimerBase, VARNO_COUNTER_CONTROL);
+  const uint16_t counter2 = Add16(g_state.Active.TimerBase, VARNO_COUNTER2);
+  PortWrite8(control, VARNO_CW_COUNTER2_MODE0);
+  PortWrite8(counter2, VARNO_COUNT_LOW_BYTE(count));
+  PortWrite8(counter2, VARNO_COUNT_HIGH_BYTE(count));
+  // A first latch and read-back, discarded: the count is not loaded yet.
+  PortWrite8(control, VARNO_CW_LATCH_COUNTER2);
+  (void)PortRead8(counter2);
+  (void)PortRead8(counter2);
+  for (uint32_t poll = 0; poll < VARNO_SETTLING_MAX_POLLS; ++poll) {
+    PortWrite8(control, VARNO_CW_LATCH_COUNTER2);
+    (void)PortRead8(counter2);  // low byte
+    if (PortRead8(counter2) & VARNO_COUNT_HIGH_BIT) return;
+  }
+}
+
+// Reads AdStatus until its end-of-conversion bit shows `done`, at most
+// VARNO_AD_STATUS_READS reads. False when none of them showed it.
+bool AwaitEndOfConversionFlag(bool done) {
+  for (uint32_t reads = 0; reads < VARNO_AD_STATUS_READS; ++reads) {
+    const bool flag = (PortRead8(g_state.Active.AdStatusPort) & VARNO_AD_STATUS_DONE) != 0;
+    if (flag == done) return true;
+  }
+  return false;
+}
+
+// The wait after a software trigger: false on time-out.
+bool ReadyWait() { return AwaitEndOfConversionFlag(true); }
+
+// The code of the finished conversion: AdData bits 0-11.
+uint16_t ReadAdCode() { return uint16_t(PortRead16(g_state.Active.AdDataPort) & VARNO_AD_CODE_MASK); }
+
+// Conversions need port access, a selected board, and the active board
+// number below the board count (a rescan may have found fewer boards).
+bool ConversionsAllowed() {
+  return BoardPortsUsable() && g_state.Active.ActiveIndex < g_state.Active.BoardCount;
+}
+
+// ---- Pacer-clocked block ------------------------------------------------------
+
+// Paces `count` conversions with counter 0 at `divisor` clocks each and hands
+// each code to store(i, code). Every sample is one whole cycle of the
+// end-of-conversion flag seen after the previous sample: low (a pacer pulse
+// started a conversion), then high (its result is in AdData). A complete
+// block parks the pacer; a time-out returns at once and leaves it pacing.
+template <class Store>
+uint16_t PacerBlock(uint16_t count, uint16_t divisor, Store store) {
+  ProgramCounter(0, divisor);
+  PortWrite8(g_state.Active.AdModeControlPort, VARNO_AD_MODE_PACER);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!AwaitEndOfConversionFlag(false)) return DREMOR_ERR_AD_TIMEOUT;
+    if (!AwaitEndOfConversionFlag(true)) return DREMOR_ERR_AD_TIMEOUT;
+    store(i, ReadAdCode());
+  }
+  ProgramCounter(0, VARNO_PARK_COUNT);
+  return DREMOR_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -272,5 +389,71 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
 }
 
 unsigned short DREMOR_CALL VARNO_WhichBoardActive(void) { return g_state.Active.ActiveIndex; }
+
+void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned short divisor) {
+  if (!BoardPortsUsable()) return;
+  ProgramCounter(counter, divisor);
+}
+
+void DREMOR_CALL VARNO_Do(unsigned short pattern) {
+  if (!BoardPortsUsable()) return;
+  PortWrite16(g_state.Active.DigitalIoPort, pattern);
+}
+
+unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern) {
+  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  *pattern = PortRead16(g_state.Active.DigitalIoPort);
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel, unsigned short configCode) {
+  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  PortWrite8(g_state.Active.ChannelSelectPort, channel);
+  PortWrite8(g_state.Active.GainControlPort, GainByteOf(configCode));
+  g_state.Active.CurrentConfigCode = configCode;
+  SettlingWait(SettlingCountOf(configCode));
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode) {
+  if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
+  PortWrite16(g_state.Active.SoftwareTriggerPort, 0);
+  if (!ReadyWait()) return DREMOR_ERR_AD_TIMEOUT;
+  *rawCode = ReadAdCode();
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_AdPolling(float* volts) {
+  if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
+  PortWrite8(g_state.Active.SoftwareTriggerPort, 0);
+  if (!ReadyWait()) return DREMOR_ERR_AD_TIMEOUT;
+  *volts = CodeToVolts(ReadAdCode(), RangeOf(g_state.Active.CurrentConfigCode));
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_AdsPolling(float* volts, unsigned short count) {
+  if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
+  const float range = RangeOf(g_state.Active.CurrentConfigCode);
+  for (uint32_t i = 0; i < count; ++i) {
+    PortWrite8(g_state.Active.SoftwareTriggerPort, 0);
+    if (!ReadyWait()) return DREMOR_ERR_AD_TIMEOUT;
+    volts[i] = CodeToVolts(ReadAdCode(), range);
+  }
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned short count, unsigned short divisor) {
+  if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
+  const float range = RangeOf(g_state.Active.CurrentConfigCode);  // once, for the whole block
+  return PacerBlock(count, divisor, [volts, range](uint32_t i, uint16_t code) {
+    volts[i] = CodeToVolts(code, range);
+  });
+}
+
+unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
+                                             unsigned short divisor) {
+  if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
+  return PacerBlock(count, divisor, [buffer](uint32_t i, uint16_t code) { buffer[i] = code; });
+}
 
 }  // extern "C"

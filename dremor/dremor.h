@@ -8,11 +8,15 @@
  * Register map, PCI identity and driver requests: varno_board_map.h.
  *
  * Typical use:
- *   unsigned short count, io, dio, ad, irq;
+ *   unsigned short count, io, dio, ad, irq, codes[1000];
+ *   float volts;
  *   if (VARNO_DriverInit(&count) == DREMOR_OK) {
  *     VARNO_GetConfigAddressSpace(0, &io, &dio, &ad);
  *     VARNO_ActiveBoard(0);                       // reset the board, bind its interrupt driver
  *     VARNO_GetIrqNo(&irq);
+ *     VARNO_SetChannelConfig(3, 17);              // channel 3, +-1 V, wait to settle
+ *     VARNO_AdPolling(&volts);                    // one conversion, in volts
+ *     VARNO_AdsPacerHex(codes, 1000, 400);        // 1000 codes, one per 400 counter clocks
  *     ...
  *     VARNO_DriverClose();
  *   }
@@ -32,6 +36,21 @@
  *    accepted VARNO_ActiveBoard; before it, operations that would use them make
  *    no port access (ports 0x0000-0x0030 belong to the PC's DMA and interrupt
  *    controllers); where they have a status they answer 13.
+ *  - The same holds for every operation on the active board (ordinals 12-19
+ *    and 26) whenever it may not touch a port, that is before the first
+ *    accepted VARNO_ActiveBoard or while "\.\kelvra" is not held: those with
+ *    a status (VARNO_Di, VARNO_SetChannelConfig, the conversions) return 13
+ *    and write nothing through their pointers, VARNO_SetChannelConfig keeps
+ *    the configuration code it had; VARNO_SetupTimer and VARNO_Do do nothing.
+ *  - Configuration codes without a row in the range table (4-15, 20-65535):
+ *    VARNO_SetChannelConfig writes channel and low byte and stores the code as
+ *    for any other, and settles with the longest count of the table,
+ *    DREMOR_UNKNOWN_CODE_SETTLING (5200 counter-2 clocks). Volts under such a
+ *    code use the range of the byte that went to GainControl when that byte
+ *    is itself a code of the table (0x0113 put 0x13 on the board: +-0.01 V),
+ *    and are otherwise a quiet NaN, so that an unknown gain is never taken for
+ *    a reading. VARNO_Polling and VARNO_AdsPacerHex return codes under any
+ *    configuration.
  *  - A repeated VARNO_DriverInit first closes the handles it held (both
  *    devices are exclusive: a second open would be refused, and the old
  *    handles would leak).
@@ -92,6 +111,19 @@ extern "C" {
  * cannot be asked. */
 #define DREMOR_NO_DRIVER_VERSION 0x1234
 
+/* Configuration codes of VARNO_SetChannelConfig: the low byte goes to the
+ * board's GainControl register; the code selects the input range the library
+ * converts with and the settling wait (in clocks of 8254 counter 2):
+ *   code  range       settling     code  range       settling
+ *   0     +-10 V      92           16    +-10 V      92
+ *   1     +-5 V       92           17    +-1 V       112
+ *   2     +-2.5 V     92           18    +-0.1 V     560
+ *   3     +-1.25 V    92           19    +-0.01 V    5200
+ * The ranges are single-precision constants (0.1f and 0.01f for codes 18 and
+ * 19). A code converts to volts as (code - 2048) / 2048 x range, computed
+ * exactly and rounded once to single precision. */
+#define DREMOR_UNKNOWN_CODE_SETTLING 5200
+
 /* Ordinal 2: a - b. */
 DREMOR_API float DREMOR_CALL VARNO_FloatSub(float a, float b);
 /* Ordinal 3: a - b, wrapping modulo 2^16. */
@@ -134,6 +166,47 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short
 DREMOR_API unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board);
 /* Ordinal 11: the number of the active board, 0 before any selection. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_WhichBoardActive(void);
+
+/* Ordinal 12: loads 8254 counter (counter AND 3) of the active board with
+ * `divisor` in mode 2 (rate generator: one output pulse every `divisor`
+ * clocks, 0 meaning 65536), low byte then high byte. Counter number 3 names
+ * the control register itself: the control word 0xF4 and both count bytes
+ * then all land there. Counts are clocks of the board's counter clock, whose
+ * frequency the library does not know. */
+DREMOR_API void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned short divisor);
+/* Ordinal 13: writes the 16 digital outputs. */
+DREMOR_API void DREMOR_CALL VARNO_Do(unsigned short pattern);
+/* Ordinal 14: reads the 16 digital inputs through `pattern`; status 0. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern);
+/* Ordinal 15: selects A/D input `channel` and configuration code
+ * `configCode` (table above), then waits for the input to settle, timed by
+ * counter 2 (left in mode 0, counting). Status 0 (whether the wait ended on
+ * the counter or on its poll limit). No board-number check. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel,
+                                                             unsigned short configCode);
+/* Ordinal 16: one software-triggered conversion, in volts under the current
+ * configuration code. Status 0, 5 (no end of conversion within 65531 status
+ * reads; `volts` untouched) or 13 (active board not below the board count). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_AdPolling(float* volts);
+/* Ordinal 17: `count` software-triggered conversions in volts, 4 bytes apart.
+ * Status 0, 5 (the samples before the failing one are kept, the rest of the
+ * array is untouched) or 13. `count` 0 touches nothing and returns 0. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPolling(float* volts, unsigned short count);
+/* Ordinal 18: one software-triggered conversion (the trigger a 16-bit write),
+ * its 12-bit code (0-4095) through `rawCode`. Status 0, 5 or 13. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode);
+/* Ordinal 19: a block of `count` conversions paced by counter 0 loaded with
+ * `divisor` (mode 2; the rate is the counter clock / divisor), collected by
+ * polling the end-of-conversion flag: each sample is one complete low-then-
+ * high cycle of the flag. Stored in volts under the configuration code
+ * current at the call. After a complete block counter 0 is parked (count 1);
+ * a block that ends with 5 leaves it pacing and keeps the samples stored
+ * before the failing one. Status 0, 5 or 13. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned short count,
+                                                     unsigned short divisor);
+/* Ordinal 26: as VARNO_AdsPacer, storing the 12-bit codes (0-4095). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
+                                                        unsigned short divisor);
 
 #ifdef __cplusplus
 }

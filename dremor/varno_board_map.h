@@ -76,6 +76,32 @@
 #define VARNO_CW_LATCH_COUNTER2 0x80u
 /* The count loaded to park a counter: no usable output. */
 #define VARNO_PARK_COUNT 1u
+/* Byte lanes of a 16-bit count and of a latched counter value. */
+#define VARNO_COUNT_LOW_BYTE(count) ((uint8_t)((count) & 0xFFu))
+#define VARNO_COUNT_HIGH_BYTE(count) ((uint8_t)(((count) >> 8) & 0xFFu))
+/* Bit 7 of the high byte read back, i.e. bit 15 of the count: set once a
+ * mode-0 count of at most 0x7FFF has run through zero and wrapped to 0xFFFF. */
+#define VARNO_COUNT_HIGH_BIT 0x80u
+
+/* A/D timing bounds, counts rather than times (the library knows no clock):
+ * a wait for the end-of-conversion flag gives up after this many AdStatus
+ * reads; the settling wait loads at most 0x7FFF (so bit 15 can only come from
+ * the wrap) and polls counter 2 at most 32767 times. */
+#define VARNO_AD_STATUS_READS 65531u
+#define VARNO_SETTLING_COUNT_MASK 0x7FFFu
+#define VARNO_SETTLING_MAX_POLLS 32767u
+
+/* The count the settling wait loads for a requested count: bits 0-14, with 1
+ * in place of 0 (which the 8254 would take as 65536). */
+static inline uint16_t VarnoSettlingLoadCount(uint32_t count) {
+  const uint16_t loaded = (uint16_t)(count & VARNO_SETTLING_COUNT_MASK);
+  return loaded != 0 ? loaded : (uint16_t)1;
+}
+
+/* A/D code: 12-bit offset binary, VARNO_AD_MID_SCALE at 0 V, one step is
+ * range / 2048 (VARNO_AD_STEP = 1/2048, exact in single precision). */
+#define VARNO_AD_MID_SCALE 0x800
+#define VARNO_AD_STEP 0.00048828125f
 
 /* Kernel devices: the port-access driver, and the interrupt driver of board n
  * (0-3) at VARNO_DEVICE_PREFIX followed by the digit n. */

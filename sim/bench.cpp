@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "daqsim/machine.h"
 
@@ -214,7 +216,11 @@ int32_t Bench::DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32
 void Bench::Sleep(uint32_t milliseconds) {
   ++sleepCalls_;
   sleptMs_ += milliseconds;
-  clock_.Advance(uint64_t(milliseconds) * 1000000u);
+  if (clock_.realTime()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  } else {
+    clock_.Advance(uint64_t(milliseconds) * 1000000u);
+  }
 }
 
 void* Bench::HeapAlloc(size_t bytes) {

@@ -82,18 +82,28 @@ uint16_t MultifunctionBoard::Port(VarnoRegister reg) const {
 
 // ---- Register handlers --------------------------------------------------------
 
+namespace {
+
+// The 8254 register index of a timer register: counters 0-2, control word 3.
+int TimerRegister(VarnoRegister reg) { return int(reg) - int(VarnoRegister::kCounter0); }
+static_assert(int(VarnoRegister::kCounterControl) - int(VarnoRegister::kCounter0) == I8254::kControlRegister,
+              "CounterControl is the 8254's control register");
+
+}  // namespace
+
 uint32_t MultifunctionBoard::ReadRegister(VarnoRegister reg) {
+  const uint64_t now = NowNs();
   switch (reg) {
     case VarnoRegister::kCounter0:
     case VarnoRegister::kCounter1:
     case VarnoRegister::kCounter2:
-      return s_.counterLatch[size_t(reg) - size_t(VarnoRegister::kCounter0)];
+      return s_.timer.Read(TimerRegister(reg), now);
     case VarnoRegister::kAdStatus:
-      return s_.adStatus;
+      return s_.converter.Status(now);
     case VarnoRegister::kDigitalIo:
       return s_.digitalInputs;
     case VarnoRegister::kAdData:
-      return s_.adData;
+      return s_.converter.Data(now);
     case VarnoRegister::kInterruptControl:
       return s_.interruptControl;
     default:
@@ -102,27 +112,26 @@ uint32_t MultifunctionBoard::ReadRegister(VarnoRegister reg) {
 }
 
 void MultifunctionBoard::WriteRegister(VarnoRegister reg, unsigned width, uint32_t value) {
+  const uint64_t now = NowNs();
   const uint8_t byte = uint8_t(value);
   switch (reg) {
     case VarnoRegister::kCounter0:
     case VarnoRegister::kCounter1:
     case VarnoRegister::kCounter2:
-      s_.counterLatch[size_t(reg) - size_t(VarnoRegister::kCounter0)] = byte;
-      break;
     case VarnoRegister::kCounterControl:
-      s_.counterControl = byte;
+      s_.timer.Write(TimerRegister(reg), byte, now);
       break;
     case VarnoRegister::kChannelSelect:
-      s_.channel = byte;
+      s_.converter.SelectChannel(byte, now);
       break;
     case VarnoRegister::kGainControl:
-      s_.gain = byte;
+      s_.converter.SetGain(byte, now);
       break;
     case VarnoRegister::kAdModeControl:
-      s_.adMode = byte;
+      s_.converter.SetMode(byte, now);
       break;
     case VarnoRegister::kSoftwareTrigger:
-      ++s_.triggers;
+      s_.converter.SoftwareTrigger(now);
       break;
     case VarnoRegister::kDigitalIo:
       // An 8-bit write enables the low byte lane only.
@@ -136,9 +145,103 @@ void MultifunctionBoard::WriteRegister(VarnoRegister reg, unsigned width, uint32
   }
 }
 
+// ---- Pacer and finished conversions ------------------------------------------------
+
+void MultifunctionBoard::CatchUp() {
+  const uint64_t now = NowNs();
+  if (s_.neverFinishesAt <= now) {
+    FeedPacer(s_.neverFinishesAt);
+    s_.converter.SetNeverFinishes(true, s_.neverFinishesAt);
+    s_.neverFinishesAt = kNoFault;
+  }
+  FeedPacer(now);
+  DrainConversions(now);
+}
+
+void MultifunctionBoard::FeedPacer(uint64_t until_ns) {
+  // A long gap with a fast pacer yields many conversions: hand them on in
+  // slices so that none is pushed out of the converter's queue.
+  constexpr uint64_t kDrainEvery = AdConverter::kMaxQueued / 2;
+  uint64_t fed = 0;
+  for (uint64_t t = s_.timer.NextOutRisingEdge(0, s_.pacerFedNs); t <= until_ns;
+       t = s_.timer.NextOutRisingEdge(0, t)) {
+    s_.converter.PacerTrigger(t);
+    if (++fed % kDrainEvery == 0) DrainConversions(t);
+  }
+  if (until_ns > s_.pacerFedNs) s_.pacerFedNs = until_ns;
+}
+
+void MultifunctionBoard::DrainConversions(uint64_t now_ns) {
+  for (const AdConversion& c : s_.converter.TakeCompleted(now_ns)) ConversionFinished(c);
+}
+
+void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
+  ++s_.conversionsFinished;
+  s_.conversionLog.push_back(conversion);
+  if (s_.conversionLog.size() > kConversionLogLimit) s_.conversionLog.pop_front();
+}
+
+// ---- Bench side: signals, clock, faults, views ------------------------------------------
+
+bool MultifunctionBoard::SetSignal(int channel, const Signal& signal) {
+  CatchUp();
+  return s_.converter.SetSignal(channel, signal);
+}
+
+void MultifunctionBoard::SetConversionNs(uint64_t ns) {
+  CatchUp();
+  s_.converter.SetConversionNs(ns);
+}
+
+void MultifunctionBoard::SetCounterClockHz(uint32_t hz) {
+  CatchUp();
+  s_.timer.SetClockHz(hz, NowNs());
+}
+
+void MultifunctionBoard::SetConverterNeverFinishes(bool on) {
+  CatchUp();
+  s_.neverFinishesAt = kNoFault;
+  s_.converter.SetNeverFinishes(on, NowNs());
+}
+
+void MultifunctionBoard::SetConverterNeverFinishesAt(uint64_t at_ns) {
+  if (at_ns <= NowNs()) {
+    SetConverterNeverFinishes(true);
+    return;
+  }
+  CatchUp();
+  s_.neverFinishesAt = at_ns;
+}
+
+void MultifunctionBoard::SetEocStuckHigh(bool on) {
+  CatchUp();
+  s_.converter.SetEocStuckHigh(on);
+}
+
+void MultifunctionBoard::SetCounterClockStopped(bool on) {
+  CatchUp();
+  s_.timer.SetClockStopped(on, NowNs());
+}
+
+const AdConverter& MultifunctionBoard::converter() {
+  CatchUp();
+  return s_.converter;
+}
+
+const std::deque<AdConversion>& MultifunctionBoard::conversionLog() {
+  CatchUp();
+  return s_.conversionLog;
+}
+
+uint64_t MultifunctionBoard::conversionsFinished() {
+  CatchUp();
+  return s_.conversionsFinished;
+}
+
 // ---- Decoding and bookkeeping ------------------------------------------------------
 
 uint32_t MultifunctionBoard::IoRead(int bar, uint32_t offset, unsigned width) {
+  CatchUp();
   const RegisterInfo* r = Decode(bar, offset, false);
   if (!r) {
     ++s_.unclaimed;
@@ -151,6 +254,7 @@ uint32_t MultifunctionBoard::IoRead(int bar, uint32_t offset, unsigned width) {
 }
 
 void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) {
+  CatchUp();
   const RegisterInfo* r = Decode(bar, offset, true);
   if (!r) {
     ++s_.unclaimed;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "daqsim/bench.h"
-#include "dremor_api.h"
+#include "dremor_fixture.h"
 #include "trace_util.h"
 #include "varno_board_map.h"
 
@@ -28,117 +28,15 @@ using daqtest::Accesses;
 using daqtest::ConfigAddress;
 using daqtest::In;
 using daqtest::Out;
-
-constexpr uint16_t kUntouched = 0xBEEF;
-const std::string kKelvra = "\\\\.\\kelvra";
-
-std::string Varno(unsigned n) { return "\\\\.\\VARNO" + std::to_string(n); }
-
-BarSet VarnoBars(uint32_t bridge, uint32_t io) {
-  BarSet bars{};
-  bars[0] = Bar::Memory(0xFEBF0000, 0x80);
-  bars[VARNO_BRIDGE_BAR] = Bar::Io(bridge, VARNO_BRIDGE_BLOCK_SIZE);
-  bars[VARNO_BOARD_BAR] = Bar::Io(io, VARNO_BOARD_BLOCK_SIZE);
-  return bars;
-}
-
-// An access together with the register the bench says it reached.
-struct Named {
-  Access access;
-  std::string reg;
-  friend bool operator==(const Named& a, const Named& b) { return a.access == b.access && a.reg == b.reg; }
-  friend std::ostream& operator<<(std::ostream& os, const Named& n) { return os << n.access << " " << n.reg; }
-};
-
-std::vector<Named> NamedTrace() {
-  std::vector<Named> out;
-  for (const auto& a : Bench::Instance().trace()) {
-    out.push_back(Named{Access{a.dir, a.width, a.port, a.value}, a.reg ? a.reg : ""});
-  }
-  return out;
-}
-
-Named W8(uint16_t port, uint8_t value, const char* reg) { return Named{Out(1, port, value), reg}; }
-
-// The reset of a freshly selected board: bridge interrupt off, channel 0,
-// counters 1, 0, 2 parked with count 1 in mode 2.
-std::vector<Named> ResetSequence(uint16_t bridge, uint16_t io, bool named = true) {
-  auto n = [named](const char* reg) { return named ? reg : ""; };
-  return {
-      W8(uint16_t(bridge + 0x4C), 0x00, n("InterruptControl")),
-      W8(uint16_t(io + 0x10), 0x00, n("ChannelSelect")),
-      W8(uint16_t(io + 0x0C), 0x74, n("CounterControl")),
-      W8(uint16_t(io + 0x04), 0x01, n("Counter1")),
-      W8(uint16_t(io + 0x04), 0x00, n("Counter1")),
-      W8(uint16_t(io + 0x0C), 0x34, n("CounterControl")),
-      W8(uint16_t(io + 0x00), 0x01, n("Counter0")),
-      W8(uint16_t(io + 0x00), 0x00, n("Counter0")),
-      W8(uint16_t(io + 0x0C), 0xB4, n("CounterControl")),
-      W8(uint16_t(io + 0x08), 0x01, n("Counter2")),
-      W8(uint16_t(io + 0x08), 0x00, n("Counter2")),
-  };
-}
-
-class DremorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bench().Reset();
-    api = daqtest::DremorApi::Load();
-    ASSERT_TRUE(api.complete()) << "cannot load " << daqtest::kDremorFile;
-  }
-  void TearDown() override {
-    EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
-    EXPECT_EQ(bench().badCloses(), 0u) << "a handle that was not open was closed";
-  }
-
-  static Bench& bench() { return Bench::Instance(); }
-
-  // Unloads the library and loads it afresh: its state is back at the load
-  // values. (Loading before unloading would only raise the reference count.)
-  void Reload() {
-    api = daqtest::DremorApi{};
-    api = daqtest::DremorApi::Load();
-    ASSERT_TRUE(api.complete());
-  }
-
-  // Boards with bridge blocks at 0xD000, 0xD100, ... and board blocks at
-  // 0xE000, 0xE100, ..., placed at the given slots; then the interrupt-driver
-  // stand-ins for them.
-  std::vector<MultifunctionBoard*> Boards(const std::vector<PciLocation>& at) {
-    std::vector<MultifunctionBoard*> out;
-    for (size_t i = 0; i < at.size(); ++i) {
-      out.push_back(&bench().AddMultifunctionBoard(at[i], VarnoBars(0xD000 + 0x100 * i, 0xE000 + 0x100 * i),
-                                                   uint8_t(5 + i)));
-    }
-    bench().InstallVarnoDevices();
-    return out;
-  }
-
-  uint16_t Init() {
-    uint16_t count = kUntouched;
-    const uint16_t status = api.VARNO_DriverInit(&count);
-    lastCount = count;
-    return status;
-  }
-
-  struct Config {
-    uint16_t status, io, dio, ad;
-  };
-  Config ConfigOf(uint16_t board) {
-    Config c{0, kUntouched, kUntouched, kUntouched};
-    c.status = api.VARNO_GetConfigAddressSpace(board, &c.io, &c.dio, &c.ad);
-    return c;
-  }
-
-  std::vector<std::string> OpenNames() const {
-    std::vector<std::string> names;
-    for (const auto& o : bench().opens()) names.push_back(o.name);
-    return names;
-  }
-
-  daqtest::DremorApi api;
-  uint16_t lastCount = kUntouched;
-};
+using daqtest::DremorTest;
+using daqtest::kKelvra;
+using daqtest::kUntouched;
+using daqtest::Named;
+using daqtest::NamedTrace;
+using daqtest::ResetSequence;
+using daqtest::Varno;
+using daqtest::VarnoBars;
+using daqtest::W8;
 
 // ---- Discovery ---------------------------------------------------------------------------
 

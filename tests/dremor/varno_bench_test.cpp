@@ -1,6 +1,7 @@
 // The bench's multifunction board and the stand-in of its interrupt driver.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -67,7 +68,8 @@ TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
   MultifunctionBoard& m = bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
   ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
   m.SetDigitalInputs(0xA5C3);
-  m.SetAdData(0x1ABC);
+  m.SetSignal(7, daqsim::Signal::Dc(-0.05));  // channel 7, +-0.1 V: code 1024
+  constexpr uint32_t kAny = 0xFFFFFFFFu;      // a read whose value another test checks
 
   const struct {
     bool write;
@@ -88,11 +90,13 @@ TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
       {true, 1, 0xC41C, 0x00, "SoftwareTrigger", VarnoRegister::kSoftwareTrigger},
       {true, 2, 0xC420, 0xBEEF, "DigitalIo", VarnoRegister::kDigitalIo},
       {true, 1, 0xC04C, 0x43, "InterruptControl", VarnoRegister::kInterruptControl},
-      {false, 1, 0xC408, 0x56, "Counter2", VarnoRegister::kCounter2},  // a latch for now
-      {false, 1, 0xC410, 0x01, "AdStatus", VarnoRegister::kAdStatus},
+      {false, 1, 0xC408, kAny, "Counter2", VarnoRegister::kCounter2},
+      {false, 1, 0xC410, 0x00, "AdStatus", VarnoRegister::kAdStatus},  // still converting
       {false, 2, 0xC420, 0xA5C3, "DigitalIo", VarnoRegister::kDigitalIo},
-      {false, 2, 0xC430, 0x1ABC, "AdData", VarnoRegister::kAdData},
+      {false, 2, 0xC430, 0xF800, "AdData", VarnoRegister::kAdData},    // the power-up word
       {false, 1, 0xC04C, 0x43, "InterruptControl", VarnoRegister::kInterruptControl},
+      {false, 1, 0xC410, 0x01, "AdStatus", VarnoRegister::kAdStatus},  // 8 us after the trigger
+      {false, 2, 0xC430, 0xF400, "AdData", VarnoRegister::kAdData},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.name << (c.write ? " write" : " read"));
@@ -100,24 +104,28 @@ TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
       bench.PortWrite(c.port, c.width, c.value);
       EXPECT_EQ(m.lastWritten(c.reg), c.value);
     } else {
-      EXPECT_EQ(bench.PortRead(c.port, c.width), c.value);
+      const uint32_t got = bench.PortRead(c.port, c.width);
+      if (c.value != kAny) {
+        EXPECT_EQ(got, c.value);
+      }
     }
     ASSERT_NE(bench.trace().back().reg, nullptr);
     EXPECT_STREQ(bench.trace().back().reg, c.name);
     EXPECT_STREQ(MultifunctionBoard::Name(c.reg), c.name);
   }
-  const daqsim::MultifunctionBoardState& s = m.state();
-  EXPECT_EQ(s.counterLatch[0], 0x12);
-  EXPECT_EQ(s.counterLatch[1], 0x34);
-  EXPECT_EQ(s.counterControl, 0xB4);
-  EXPECT_EQ(s.channel, 0x07);
-  EXPECT_EQ(s.gain, 0x12);
-  EXPECT_EQ(s.adMode, 0x04);
-  EXPECT_EQ(s.triggers, 2u);
+  // The writes reached the models.
+  const daqsim::I8254& timer = m.timer();
+  EXPECT_EQ(timer.Status(2, bench.NowNs()) & 0x3E, 0x34) << "counter 2: LSB then MSB, mode 2";
+  const daqsim::AdConverter& adc = m.converter();
+  EXPECT_EQ(adc.ChannelSelectByte(), 0x07);
+  EXPECT_EQ(adc.GainByte(), 0x12);
+  EXPECT_EQ(adc.Mode(), 0x04);
+  EXPECT_EQ(adc.Counters(bench.NowNs()).started, 1u) << "the 8-bit trigger came while converting";
+  EXPECT_EQ(adc.Counters(bench.NowNs()).overruns, 1u);
   EXPECT_EQ(m.digitalOutputs(), 0xBEEF);
   EXPECT_EQ(m.interruptControl(), 0x43);
   EXPECT_EQ(m.writeCount(VarnoRegister::kSoftwareTrigger), 2u);
-  EXPECT_EQ(m.readCount(VarnoRegister::kAdStatus), 1u);
+  EXPECT_EQ(m.readCount(VarnoRegister::kAdStatus), 2u);
   EXPECT_EQ(m.unclaimedAccesses(), 0u);
 }
 
@@ -143,7 +151,7 @@ TEST_F(VarnoBenchTest, AccessesBesideTheRegistersAreUnclaimed) {
   // Widths: an 8-bit register takes the low byte of a wider access; a 16-bit
   // register takes the low byte of an 8-bit write.
   bench.PortWrite(0xC410, 2, 0xAB05);
-  EXPECT_EQ(m.state().channel, 0x05);
+  EXPECT_EQ(m.converter().ChannelSelectByte(), 0x05);
   EXPECT_EQ(bench.PortRead(0xC410, 2), 0xFF01u);
   bench.PortWrite(0xC420, 2, 0x1122);
   bench.PortWrite(0xC420, 1, 0x33);
@@ -323,6 +331,163 @@ TEST_F(VarnoBenchTest, InjectedRequestFaultsFailOnlyTheirCodeAndTakeNothing) {
   EXPECT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
   EXPECT_EQ(version, 0x0999);
   bench.CloseHandle(h);
+}
+
+// ---- The models behind the registers ---------------------------------------------------
+
+// A board with its board block at 0xC400 and port access granted.
+class VarnoModelTest : public VarnoBenchTest {
+ protected:
+  void SetUp() override {
+    VarnoBenchTest::SetUp();
+    BarSet bars{};
+    bars[1] = Bar::Io(0xC000, 0x80);
+    bars[2] = Bar::Io(0xC400, 0x40);
+    board = &bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+    ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
+  }
+  void Write(uint16_t offset, uint8_t value) { bench.PortWrite(uint16_t(0xC400 + offset), 1, value); }
+  uint8_t Read(uint16_t offset) { return uint8_t(bench.PortRead(uint16_t(0xC400 + offset), 1)); }
+  // The time a write made now reaches the board: the end of its I/O cycle.
+  uint64_t WriteLandsAt() const { return bench.NowNs() + daqsim::Clock::kIoCycleNs; }
+  // Latches counter 2 and reads it back, low byte first.
+  uint16_t LatchCounter2() {
+    Write(VARNO_COUNTER_CONTROL, VARNO_CW_LATCH_COUNTER2);
+    const uint8_t low = Read(VARNO_COUNTER2);
+    return uint16_t(low | Read(VARNO_COUNTER2) << 8);
+  }
+  MultifunctionBoard* board = nullptr;
+};
+
+TEST_F(VarnoModelTest, CounterTwoCountsDownFromTheBoardClockAndWrapsInModeZero) {
+  ASSERT_EQ(board->CounterClockHz(), 4000000u) << "the board's default counter clock";
+  constexpr uint64_t kPeriodNs = 250;  // 4 MHz
+  constexpr uint16_t kCount = 100;
+  Write(VARNO_COUNTER_CONTROL, VARNO_CW_COUNTER2_MODE0);
+  Write(VARNO_COUNTER2, kCount);
+  const uint64_t written = WriteLandsAt();
+  Write(VARNO_COUNTER2, 0);
+  // The count is loaded on the first clock edge after the write, then
+  // decrements once per edge.
+  const uint64_t loadEdge = (written / kPeriodNs + 1) * kPeriodNs;
+  for (int i = 0; i < 5; ++i) {
+    const uint64_t latchedAt = WriteLandsAt();
+    const uint16_t expected = uint16_t(kCount - (latchedAt - loadEdge) / kPeriodNs);
+    EXPECT_EQ(LatchCounter2(), expected) << "latched at " << latchedAt;
+  }
+  EXPECT_FALSE(board->timer().Out(2, bench.NowNs()));
+  // Past the terminal count OUT is high and the counter runs on from 0xFFFF.
+  bench.Sleep(1);
+  const uint64_t latchedAt = WriteLandsAt();
+  const uint64_t edges = (latchedAt - loadEdge) / kPeriodNs;
+  EXPECT_EQ(LatchCounter2(), uint16_t(kCount - edges));
+  EXPECT_TRUE(board->timer().Out(2, bench.NowNs()));
+  EXPECT_TRUE(LatchCounter2() & 0x8000u);
+}
+
+TEST_F(VarnoModelTest, CounterClockIsABoardPropertyAndCanBeStopped) {
+  Write(VARNO_COUNTER_CONTROL, VARNO_CW_COUNTER2_MODE0);
+  Write(VARNO_COUNTER2, 0x00);
+  Write(VARNO_COUNTER2, 0x70);
+  LatchCounter2();
+  // A latch and two reads take 3 us: 12 clocks at 4 MHz, 3 at 1 MHz, none
+  // while the clock is stopped.
+  const struct {
+    uint32_t hz;
+    bool stopped;
+    uint16_t step;
+  } cases[] = {{4000000, false, 12}, {1000000, false, 3}, {1000000, true, 0}, {2000000, false, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.hz << " Hz" << (c.stopped ? ", stopped" : ""));
+    board->SetCounterClockHz(c.hz);
+    board->SetCounterClockStopped(c.stopped);
+    EXPECT_EQ(board->CounterClockHz(), c.hz);
+    EXPECT_EQ(board->timer().ClockStopped(), c.stopped);
+    LatchCounter2();
+    const uint16_t first = LatchCounter2();
+    EXPECT_EQ(uint16_t(first - LatchCounter2()), c.step);
+  }
+}
+
+TEST_F(VarnoModelTest, PacerPulsesTriggerOneConversionPerPeriodAndAParkedPacerNone) {
+  constexpr uint16_t kDivisor = 400;   // 100 us at 4 MHz
+  constexpr uint64_t kPeriodNs = 100000;
+  board->SetSignal(3, daqsim::Signal::Triangle(9.0, 1000.0));
+  Write(VARNO_CHANNEL_SELECT, 3);
+  for (uint8_t mode : {uint8_t(VARNO_AD_MODE_PACER), uint8_t(VARNO_AD_MODE_INTERRUPT)}) {
+    SCOPED_TRACE(::testing::Message() << "AdModeControl " << int(mode));
+    Write(VARNO_AD_MODE_CONTROL, mode);
+    board->ClearConversionLog();
+    Write(VARNO_COUNTER_CONTROL, VARNO_CW_MODE2_LOHI);
+    Write(VARNO_COUNTER0, kDivisor & 0xFF);
+    const uint64_t written = WriteLandsAt();
+    Write(VARNO_COUNTER0, kDivisor >> 8);
+    const uint64_t loadEdge = (written / 250 + 1) * 250;
+    bench.Sleep(2);
+    const auto log = board->conversionLog();
+    ASSERT_GE(log.size(), 19u);
+    EXPECT_LE(log.size(), 20u);
+    // The first rising edge of OUT comes one full period after the load.
+    EXPECT_EQ(log.front().trigger_ns, loadEdge + kPeriodNs);
+    for (size_t i = 0; i < log.size(); ++i) {
+      EXPECT_TRUE(log[i].pacer);
+      EXPECT_EQ(log[i].channel, 3);
+      EXPECT_EQ(log[i].mode, mode);
+      if (i > 0) {
+        EXPECT_EQ(log[i].trigger_ns - log[i - 1].trigger_ns, kPeriodNs);
+      }
+      const double v = daqsim::Signal::Triangle(9.0, 1000.0).VoltsAt(log[i].trigger_ns);
+      EXPECT_EQ(log[i].word & 0x0FFF, daqsim::QuantiseToCode(v, 10.0));
+      EXPECT_EQ(log[i].word & 0xF000, 0xF000);
+    }
+    // Parked: count 1 in mode 2 gives no pulse at all.
+    Write(VARNO_COUNTER_CONTROL, VARNO_CW_MODE2_LOHI);
+    Write(VARNO_COUNTER0, VARNO_PARK_COUNT);
+    Write(VARNO_COUNTER0, 0);
+    EXPECT_TRUE(board->timer().Parked(0));
+    const uint64_t started = board->converter().Counters(bench.NowNs()).started;
+    bench.Sleep(50);
+    EXPECT_EQ(board->converter().Counters(bench.NowNs()).started, started);
+    EXPECT_EQ(board->timer().NextOutRisingEdge(0, bench.NowNs()), daqsim::I8254::kNever);
+  }
+}
+
+TEST_F(VarnoModelTest, SoftwareConversionSamplesAtTheTriggerAndFlagsItsEnd) {
+  board->SetSignal(0, daqsim::Signal::Sine(1.0, 50.0, 30.0));
+  EXPECT_EQ(Read(VARNO_AD_STATUS), VARNO_AD_STATUS_DONE) << "idle at power-up";
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xF800u) << "mid-scale at power-up";
+  Write(VARNO_GAIN_CONTROL, 0x01);  // +-5 V
+  const uint64_t trigger = WriteLandsAt();
+  Write(VARNO_SOFTWARE_TRIGGER, 0);
+  unsigned busy = 0;
+  while (!(Read(VARNO_AD_STATUS) & VARNO_AD_STATUS_DONE)) ++busy;
+  EXPECT_EQ(busy, 8u) << "8 us conversion, 1 us per status read";
+  // sin at 50 Hz, 30 degrees, at the trigger instant; +-5 V range.
+  const double kPi = std::acos(-1.0);
+  const double v = std::sin(2 * kPi * (50.0 * double(trigger) * 1e-9 + 30.0 / 360.0));
+  const int code = int(std::floor(v / 5.0 * 2048 + 0.5)) + 2048;
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xF000u | unsigned(code));
+  EXPECT_FALSE(board->SetSignal(16, daqsim::Signal::Dc(1.0))) << "16 inputs";
+}
+
+TEST_F(VarnoModelTest, ConverterFaultsHoldOrFakeTheEndOfConversionFlag) {
+  board->SetSignal(0, daqsim::Signal::Dc(2.5));
+  board->SetConverterNeverFinishes(true);
+  Write(VARNO_SOFTWARE_TRIGGER, 0);
+  bench.Sleep(10);
+  EXPECT_EQ(Read(VARNO_AD_STATUS), 0) << "never finishes";
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xF800u);
+  board->SetConverterNeverFinishes(false);
+  EXPECT_EQ(Read(VARNO_AD_STATUS), VARNO_AD_STATUS_DONE);
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xF800u) << "the abandoned conversion delivers nothing";
+
+  board->SetEocStuckHigh(true);
+  Write(VARNO_SOFTWARE_TRIGGER, 0);
+  EXPECT_EQ(Read(VARNO_AD_STATUS), VARNO_AD_STATUS_DONE) << "stuck high while converting";
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xF800u) << "the result is not there yet";
+  bench.Sleep(1);
+  EXPECT_EQ(bench.PortRead(0xC400 + VARNO_AD_DATA, 2), 0xFA00u) << "2.5 V on +-10 V";
+  EXPECT_EQ(board->converter().Counters(bench.NowNs()).completed, 1u);
 }
 
 }  // namespace

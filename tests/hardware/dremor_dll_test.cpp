@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "dynlib.h"
 #include "stdcall_probe.h"
@@ -24,6 +25,9 @@ constexpr Export kExports[] = {
     {"VARNO_DriverInit", 5},      {"VARNO_DriverClose", 6},       {"VARNO_GetDriverVersion", 7},
     {"VARNO_GetIrqNo", 8},        {"VARNO_GetConfigAddressSpace", 9}, {"VARNO_ActiveBoard", 10},
     {"VARNO_WhichBoardActive", 11},
+    {"VARNO_SetupTimer", 12},     {"VARNO_Do", 13},               {"VARNO_Di", 14},
+    {"VARNO_SetChannelConfig", 15}, {"VARNO_AdPolling", 16},      {"VARNO_AdsPolling", 17},
+    {"VARNO_Polling", 18},        {"VARNO_AdsPacer", 19},         {"VARNO_AdsPacerHex", 26},
 };
 
 uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
@@ -47,6 +51,9 @@ TEST_F(DremorDllTest, EveryExportResolvesByNameAndByTheSameOrdinal) {
     EXPECT_EQ(dll.Ordinal(e.ordinal), byName) << e.name << " @" << e.ordinal;
   }
   EXPECT_EQ(dll.Ordinal(1), nullptr) << "ordinal 1 is not assigned";
+  for (unsigned ordinal = 20; ordinal <= 25; ++ordinal) {
+    EXPECT_EQ(dll.Ordinal(ordinal), nullptr) << "ordinal " << ordinal << " is reserved";
+  }
 }
 
 TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
@@ -95,6 +102,43 @@ TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
   r = ProbeStdcall(Fn("VARNO_DriverClose"), {});
   EXPECT_EQ(r.espDelta, 0);
   EXPECT_EQ(r.eax, 0u);
+}
+
+// The operations on the active board, with no board selected and no port
+// access: a port instruction here would kill the process. Those with a
+// status answer 13 and write nothing; the others return having done nothing.
+TEST_F(DremorDllTest, BoardOperationsWithoutASelectedBoardAnswer13AndTouchNothing) {
+  uint16_t words[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};
+  float volts[4] = {-3.0f, -3.0f, -3.0f, -3.0f};
+  const uint32_t junk = 0xC0DE0000u;
+
+  ASSERT_EQ(uint16_t(ProbeStdcall(Fn("VARNO_DriverInit"), {Slot(&words[3])}).eax), 101);
+  words[3] = 0x5A5A;
+
+  auto r = ProbeStdcall(Fn("VARNO_SetupTimer"), {junk | 0, junk | 1000});
+  EXPECT_EQ(r.espDelta, 0);
+  r = ProbeStdcall(Fn("VARNO_Do"), {0x12345u});
+  EXPECT_EQ(r.espDelta, 0);
+
+  const struct {
+    const char* name;
+    std::vector<uint32_t> slots;
+  } statusCalls[] = {
+      {"VARNO_Di", {Slot(&words[0])}},
+      {"VARNO_SetChannelConfig", {junk | 5, junk | 18}},
+      {"VARNO_AdPolling", {Slot(&volts[0])}},
+      {"VARNO_AdsPolling", {Slot(volts), junk | 4}},
+      {"VARNO_Polling", {Slot(&words[0])}},
+      {"VARNO_AdsPacer", {Slot(volts), junk | 4, junk | 400}},
+      {"VARNO_AdsPacerHex", {Slot(words), junk | 4, junk | 400}},
+  };
+  for (const auto& c : statusCalls) {
+    r = ProbeStdcall(Fn(c.name), c.slots);
+    EXPECT_EQ(r.espDelta, 0) << c.name;
+    EXPECT_EQ(uint16_t(r.eax), 13) << c.name;
+  }
+  for (uint16_t w : words) EXPECT_EQ(w, 0x5A5A);
+  for (float v : volts) EXPECT_EQ(v, -3.0f);
 }
 
 }  // namespace

@@ -71,6 +71,19 @@ TEST(DremorLinuxHardware, NoInterruptDeviceOnLinuxAndNoPortIsTouched) {
   EXPECT_EQ(VARNO_GetConfigAddressSpace(0, &io, &dio, &ad), 6);
   EXPECT_EQ(io, 1);
   EXPECT_EQ(VARNO_ActiveBoard(0), 13);
+  // Without a selected board nothing reaches the board's ports.
+  VARNO_SetupTimer(0, 1000);
+  VARNO_Do(0x1234);
+  unsigned short pattern = 0x5A5A, code = 0x5A5A;
+  float volts = 1.5f;
+  EXPECT_EQ(VARNO_Di(&pattern), 13);
+  EXPECT_EQ(VARNO_SetChannelConfig(1, 0), 13);
+  EXPECT_EQ(VARNO_Polling(&code), 13);
+  EXPECT_EQ(VARNO_AdPolling(&volts), 13);
+  EXPECT_EQ(VARNO_AdsPacer(&volts, 1, 1000), 13);
+  EXPECT_EQ(pattern, 0x5A5A);
+  EXPECT_EQ(code, 0x5A5A);
+  EXPECT_EQ(volts, 1.5f);
   unsigned short version = 0;
   EXPECT_EQ(VARNO_GetDriverVersion(&version), 2);
   EXPECT_EQ(version, 0x1234);

@@ -165,3 +165,29 @@ TEST_F(BenchTest, HeapCountsAndRefusesOnRequest) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BenchClock, RealTimeModeFollowsTheWallClockWithoutJumps) {
+  daqsim::Bench& bench = daqsim::Bench::Instance();
+  bench.Reset();
+  bench.Sleep(5);
+  const uint64_t before = bench.NowNs();
+  EXPECT_EQ(before, 5000000u);
+  bench.SetRealTime(true);
+  const uint64_t at = bench.NowNs();
+  EXPECT_GE(at, before) << "switching on carries on from the virtual time";
+  bench.Sleep(2);  // really sleeps: the clock moves by at least that much
+  const uint64_t later = bench.NowNs();
+  EXPECT_GE(later, at + 2000000u);
+  bench.SetRealTime(false);
+  const uint64_t back = bench.NowNs();
+  EXPECT_GE(back, later) << "switching off keeps the time reached";
+  bench.Sleep(1);
+  EXPECT_EQ(bench.NowNs(), back + 1000000u) << "deterministic again";
+  bench.Reset();
+  EXPECT_FALSE(bench.clock().realTime());
+  EXPECT_EQ(bench.NowNs(), 0u);
+}
+
+}  // namespace

@@ -44,17 +44,16 @@ struct KorvelSession {
 
 }  // namespace
 
-int RunList() {
+void ListRelayBoards() {
   KorvelSession session;
   fmt::print("Relay boards (Korvel): {}\n", session.count);
-  if (session.count > 0) fmt::print("  #  model    base0  base1  base2  base3  base4  base5\n");
+  if (session.count > 0) fmt::print("  #  model    slot    base0  base1  base2  base3  base4  base5\n");
   for (uint16_t n = 0; n < session.count; ++n) {
     const RelayBoardInfo info = QueryBoard(n);
-    fmt::print("  {:<2} {:<8}", n, ModelName(info.kind));
+    fmt::print("  {:<2} {:<8} {:<7}", n, ModelName(info.kind), BoardSlot(Family::kRelay, n));
     for (uint16_t w : info.base) fmt::print(" {:#06x}", w);
     fmt::print("\n");
   }
-  return kExitOk;
 }
 
 int RunRelay(const RelayArgs& args) {

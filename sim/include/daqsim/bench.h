@@ -120,6 +120,16 @@ class Bench {
   // ---- Multifunction boards and their interrupt driver (Dremor) -------------
   // Defined in multifunction_board.cpp and varno_driver.cpp.
   //
+  // The board (multifunction_board.h) carries an 8254 and an A/D converter
+  // whose state follows the bench clock: in the deterministic mode, 1 us per
+  // port access and the asked milliseconds per Sleep, nothing from the wall
+  // clock, so a pacer block or a settling wait comes out the same on every
+  // run. Set up a board through its own members: SetSignal(channel, Signal),
+  // SetDigitalInputs / digitalOutputs(), SetCounterClockHz (default 4 MHz),
+  // the faults SetConverterNeverFinishes[At], SetEocStuckHigh and
+  // SetCounterClockStopped; look inside with timer(), converter() and
+  // conversionLog().
+  //
   // A multifunction board with the bench's usual resources: BAR0 a 128-byte
   // memory window, BAR1 the bridge's 128 I/O ports, BAR2 the 64-port board
   // block, allocated from the free I/O space, interrupt pin A and a line.
@@ -169,6 +179,9 @@ class Bench {
   // ---- Time ------------------------------------------------------------------
   const Clock& clock() const { return clock_; }
   uint64_t NowNs() const { return clock_.NowNs(); }
+  // Real-time mode (see clock.h): time follows the wall clock and Sleep
+  // really sleeps. Reset() returns to the deterministic mode.
+  void SetRealTime(bool on) { clock_.SetRealTime(on); }
   // Sleep() calls seen, and the milliseconds they asked for in all.
   unsigned sleepCalls() const { return sleepCalls_; }
   uint64_t sleptMs() const { return sleptMs_; }

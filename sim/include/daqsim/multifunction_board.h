@@ -21,19 +21,40 @@
 // and unclaimedAccesses() counts it so tests can prove software touches only
 // real registers.
 //
-// Not modelled yet, plain latches for now: the 8254 (a counter register reads
-// back the last byte written to it; CounterControl only stores the word) and
-// the A/D converter (AdStatus and AdData read whatever the bench set: 0x01,
-// conversion done, and 0x0800, mid-scale, at power-up; SoftwareTrigger only
-// counts writes).
+// The models behind the registers:
+//   Counter0..2, CounterControl  an 8254 (i8254.h), registers 0..3. Its CLK is
+//                  the board's counter clock, kDefaultCounterClockHz (4 MHz)
+//                  unless the bench sets another with SetCounterClockHz.
+//   ChannelSelect, AdStatus, GainControl, AdModeControl, SoftwareTrigger,
+//   AdData         the A/D converter (ad_converter.h): 16 channels, each with
+//                  a Signal, ranges from the GainControl byte, 8 us per
+//                  conversion, AdData bits 12-15 read 1.
+//   DigitalIo      the output latch and the input connector.
+// The pacer: every rising edge of counter 0's OUT triggers a conversion,
+// whatever AdModeControl holds (it selects only whether a finished conversion
+// interrupts). A parked counter 0 (count 1 in mode 2) gives no pulses, so a
+// parked pacer triggers nothing.
+//
+// Time: the board reads the bench clock (Clock, 1 us per port access). A read
+// samples the board at the start of its I/O cycle, a write takes effect at
+// its end (the bench records the access, advances the clock, then hands the
+// data over), so a write traced at t reaches the board at t + 1 us. Nothing
+// ticks: before every register access, signal or fault change the board
+// catches up (CatchUp): it feeds the converter every pacer edge up to now, in
+// time order, then takes every conversion finished by now through
+// ConversionFinished, the one place a finished conversion goes.
 #ifndef DAQSIM_MULTIFUNCTION_BOARD_H
 #define DAQSIM_MULTIFUNCTION_BOARD_H
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 
+#include "ad_converter.h"
 #include "daqsim/pci.h"
+#include "daqsim/signal.h"
+#include "i8254.h"
 
 namespace daqsim {
 
@@ -63,17 +84,18 @@ struct MultifunctionBoardState {
   std::array<uint64_t, kVarnoRegisterCount> reads{};
   uint64_t unclaimed = 0;
 
-  // 8254, as latches until it is modelled.
-  std::array<uint8_t, 3> counterLatch{};  // last byte written to counter 0, 1, 2
-  uint8_t counterControl = 0;             // last control word
+  // The 8254 and the A/D converter; `pacerFedNs` is the time up to which
+  // counter 0's rising edges have been given to the converter.
+  I8254 timer;
+  AdConverter converter;
+  uint64_t pacerFedNs = 0;
+  // When a scheduled never-finishes fault sets in (UINT64_MAX: none).
+  uint64_t neverFinishesAt = UINT64_MAX;
 
-  // A/D section, as latches until it is modelled.
-  uint8_t channel = 0;
-  uint8_t gain = 0;
-  uint8_t adMode = 0;
-  uint64_t triggers = 0;       // writes to SoftwareTrigger
-  uint8_t adStatus = 0x01;     // what AdStatus reads
-  uint16_t adData = 0x0800;    // what AdData reads
+  // Conversions finished since power-up (or since the log was cleared, for
+  // the log), oldest first; the log keeps the latest kConversionLogLimit.
+  uint64_t conversionsFinished = 0;
+  std::deque<AdConversion> conversionLog;
 
   // Digital port: the output latch, and the pattern on the input connector.
   uint16_t digitalOutputs = 0;
@@ -97,11 +119,52 @@ class MultifunctionBoard : public PciFunction {
   uint64_t readCount(VarnoRegister reg) const { return s_.reads[Index(reg)]; }
   uint64_t unclaimedAccesses() const { return s_.unclaimed; }
 
+  // ---- Digital port -------------------------------------------------------------
   uint16_t digitalOutputs() const { return s_.digitalOutputs; }
   void SetDigitalInputs(uint16_t pattern) { s_.digitalInputs = pattern; }
-  void SetAdStatus(uint8_t value) { s_.adStatus = value; }
-  void SetAdData(uint16_t value) { s_.adData = value; }
   uint8_t interruptControl() const { return s_.interruptControl; }
+
+  // ---- Analog inputs ----------------------------------------------------------------
+  // Connects `signal` to input `channel` (0-15) from now on; false and no
+  // change for another channel. Unconnected inputs read 0 V.
+  bool SetSignal(int channel, const Signal& signal);
+  const Signal& SignalOf(int channel) const { return s_.converter.SignalOf(channel); }
+  // Conversion time from now on (default AdConverter::kDefaultConversionNs, 8 us).
+  void SetConversionNs(uint64_t ns);
+
+  // ---- Counter clock ------------------------------------------------------------------
+  // The CLK of all three counters, a property of the board: 4 MHz unless set.
+  // A change takes effect now; edges already counted stay counted.
+  static constexpr uint32_t kDefaultCounterClockHz = I8254::kDefaultClockHz;
+  uint32_t CounterClockHz() const { return s_.timer.ClockHz(); }
+  void SetCounterClockHz(uint32_t hz);
+
+  // ---- Faults -----------------------------------------------------------------------------
+  // A conversion started while set never finishes: AdStatus bit 0 stays 0.
+  // Clearing it abandons a hung conversion (no result) and cancels a
+  // scheduled onset.
+  void SetConverterNeverFinishes(bool on);
+  // The same fault, setting in at bench time `at_ns` (at once if that has
+  // passed): for a fault that strikes in the middle of a library call.
+  void SetConverterNeverFinishesAt(uint64_t at_ns);
+  // AdStatus bit 0 reads 1 at all times; conversions still run.
+  void SetEocStuckHigh(bool on);
+  // No CLK edges reach the counters: they freeze, the pacer stops.
+  void SetCounterClockStopped(bool on);
+
+  // ---- Looking inside (read-only) -------------------------------------------------------
+  // The 8254. Its queries take a time: pass the bench's NowNs(), e.g.
+  // timer().Value(2, bench.NowNs()), timer().Parked(0).
+  const I8254& timer() const { return s_.timer; }
+  // The converter, caught up with the bench clock first (pacer edges fed):
+  // converter().Counters(bench.NowNs()), .GainByte(), .Channel(), ...
+  const AdConverter& converter();
+  // Finished conversions, oldest first (trigger time, channel, AdData word,
+  // pacer or software), caught up first. The latest kConversionLogLimit.
+  static constexpr size_t kConversionLogLimit = 65536;
+  const std::deque<AdConversion>& conversionLog();
+  void ClearConversionLog() { s_.conversionLog.clear(); }
+  uint64_t conversionsFinished();
 
   // Bases as currently programmed, and the port of a register.
   uint16_t BridgeBase() const;
@@ -118,10 +181,24 @@ class MultifunctionBoard : public PciFunction {
   uint32_t ReadRegister(VarnoRegister reg);
   void WriteRegister(VarnoRegister reg, unsigned width, uint32_t value);
 
+  // Brings the converter up to the bench's time: every rising edge of
+  // counter 0's OUT up to now becomes a pacer trigger, in time order; then
+  // every conversion finished by now goes through ConversionFinished.
+  void CatchUp();
+  // Feeds the pacer edges up to `until_ns` to the converter.
+  void FeedPacer(uint64_t until_ns);
+  // Takes the conversions finished by `now_ns` from the converter.
+  void DrainConversions(uint64_t now_ns);
+  // One finished conversion, in order of completion. Kept in the log here;
+  // this is where a conversion in interrupt mode would signal the board's
+  // interrupt.
+  void ConversionFinished(const AdConversion& conversion);
+
   MultifunctionBoardState s_;
 
  private:
   static size_t Index(VarnoRegister reg) { return size_t(reg); }
+  static constexpr uint64_t kNoFault = UINT64_MAX;
 };
 
 }  // namespace daqsim
