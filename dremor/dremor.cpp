@@ -7,6 +7,7 @@
 
 #include <limits>
 
+#include "dremor_convert.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -310,6 +311,20 @@ uint16_t PacerBlock(uint16_t count, uint16_t divisor, Store store) {
   return DREMOR_OK;
 }
 
+// ---- Interrupt-driven acquisition ------------------------------------------------
+
+// 2 x count bytes must fit the 32-bit size of a request (and of a buffer of a
+// 32-bit process): a count of 2^31 or more would make the size wrap, and the
+// driver would be told a size far smaller than the words it is asked for.
+constexpr uint32_t kMaxSampleCount = 0x7FFFFFFFu;
+
+uint32_t SampleBytes(uint32_t count) { return 2u * count; }
+
+// IOCTL_VARNO_READ_SAMPLES for `count` words into `words`.
+bool ReadSamples(uint32_t count, void* words) {
+  return SendRequest(IOCTL_VARNO_READ_SAMPLES, &count, VARNO_SAMPLE_COUNT_SIZE, words, SampleBytes(count));
+}
+
 }  // namespace
 
 extern "C" {
@@ -454,6 +469,82 @@ unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned sh
                                              unsigned short divisor) {
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   return PacerBlock(count, divisor, [buffer](uint32_t i, uint16_t code) { buffer[i] = code; });
+}
+
+unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam) {
+  // The 4 bytes at the caller's address go to the driver as they are.
+  if (!SendRequest(IOCTL_VARNO_IRQ_USER_VALUE, userValue, VARNO_USER_VALUE_SIZE, nullptr, 0)) {
+    return DREMOR_ERR_INSTALL_IRQ;
+  }
+  const ActiveBoardState& a = g_state.Active;
+  VarnoIrqResources record;
+  record.BridgeBase = a.BridgeBase;
+  record.IoBase = a.IoBase;
+  record.Irq = a.Irq;
+  record.UserParam = userParam;
+  return SendRequest(IOCTL_VARNO_IRQ_RESOURCES, &record, VARNO_IRQ_RESOURCES_SIZE, nullptr, 0)
+             ? DREMOR_OK
+             : DREMOR_ERR_INSTALL_IRQ;
+}
+
+unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
+                                             unsigned short divisor) {
+  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  ActiveBoardState& a = g_state.Active;
+  a.CurrentConfigCode = configCode;
+  // The pacer parked while channel and range change, so that no conversion
+  // is paced on a half-configured input.
+  ProgramCounter(0, VARNO_PARK_COUNT);
+  PortWrite8(a.ChannelSelectPort, channel);
+  PortWrite8(a.GainControlPort, GainByteOf(configCode));
+  SettlingWait(SettlingCountOf(configCode));
+  PortWrite8(a.AdModeControlPort, VARNO_AD_MODE_INTERRUPT);
+  PortWrite8(Add16(a.BridgeBase, VARNO_INTERRUPT_CONTROL), VARNO_INTERRUPT_ON);
+  ProgramCounter(0, divisor);
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_INT_AdStop(void) {
+  // Without port access or a selected board this library cannot have started
+  // the board, and cannot park it: nothing is done.
+  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  // Park first: the pacer stops whatever the driver answers.
+  ProgramCounter(0, VARNO_PARK_COUNT);
+  return SendRequest(IOCTL_VARNO_STOP, nullptr, 0, nullptr, 0) ? DREMOR_OK : DREMOR_ERR_INTERRUPT_REQUEST;
+}
+
+unsigned short DREMOR_CALL VARNO_GetIntCount(uint32_t* intCount) {
+  uint32_t count = 0;
+  if (!SendRequest(IOCTL_VARNO_GET_INT_COUNT, nullptr, 0, &count, VARNO_INT_COUNT_SIZE)) {
+    return DREMOR_ERR_INTERRUPT_REQUEST;
+  }
+  *intCount = count;
+  return DREMOR_OK;
+}
+
+unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned short* buffer) {
+  if (g_state.Active.ActiveIndex >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
+  // A size that would wrap is never sent: the driver would be asked for more
+  // words than it is told there is room for.
+  if (count > kMaxSampleCount) return DREMOR_ERR_INTERRUPT_REQUEST;
+  return ReadSamples(count, buffer) ? DREMOR_OK : DREMOR_ERR_INTERRUPT_REQUEST;
+}
+
+unsigned short DREMOR_CALL VARNO_GetFloatBuffer(uint32_t count, float* volts) {
+  if (g_state.Active.ActiveIndex >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
+  // 2 x count bytes would wrap: no buffer of that size can exist here.
+  if (count > kMaxSampleCount) return DREMOR_ERR_NO_MEMORY;
+  uint16_t* words = static_cast<uint16_t*>(PlatformHeapAlloc(SampleBytes(count)));
+  if (!words) return DREMOR_ERR_NO_MEMORY;
+  // The range in force now, not when the samples were taken.
+  const float range = RangeOf(g_state.Active.CurrentConfigCode);
+  uint16_t status = DREMOR_ERR_INTERRUPT_REQUEST;
+  if (ReadSamples(count, words)) {
+    DremorWordsToVolts(words, volts, count, range);
+    status = DREMOR_OK;
+  }
+  PlatformHeapFree(words);
+  return status;
 }
 
 }  // extern "C"

@@ -18,6 +18,19 @@
  *     VARNO_AdPolling(&volts);                    // one conversion, in volts
  *     VARNO_AdsPacerHex(codes, 1000, 400);        // 1000 codes, one per 400 counter clocks
  *     ...
+ *     // Background acquisition under the interrupt driver:
+ *     uint32_t user = 0, ints = 0, fetched = 0;
+ *     float block[1000];
+ *     VARNO_InstallIrq(&user, 0);                 // the driver binds the active board
+ *     VARNO_INT_AdStart(3, 17, 400);              // channel 3, +-1 V, one sample per 400 clocks
+ *     while (fetched < 1000) {                    // (sleep between polls)
+ *       VARNO_GetIntCount(&ints);
+ *       uint32_t n = ints - fetched;
+ *       if (n > 1000 - fetched) n = 1000 - fetched;
+ *       if (VARNO_GetFloatBuffer(n, block + fetched) != DREMOR_OK) break;
+ *       fetched += n;
+ *     }
+ *     VARNO_INT_AdStop();
  *     VARNO_DriverClose();
  *   }
  *
@@ -38,7 +51,7 @@
  *    controllers); where they have a status they answer 13.
  *  - The same holds for every operation on the active board (ordinals 12-19
  *    and 26) whenever it may not touch a port, that is before the first
- *    accepted VARNO_ActiveBoard or while "\.\kelvra" is not held: those with
+ *    accepted VARNO_ActiveBoard or while "\\.\kelvra" is not held: those with
  *    a status (VARNO_Di, VARNO_SetChannelConfig, the conversions) return 13
  *    and write nothing through their pointers, VARNO_SetChannelConfig keeps
  *    the configuration code it had; VARNO_SetupTimer and VARNO_Do do nothing.
@@ -51,6 +64,23 @@
  *    and are otherwise a quiet NaN, so that an unknown gain is never taken for
  *    a reading. VARNO_Polling and VARNO_AdsPacerHex return codes under any
  *    configuration.
+ *  - Interrupt-driven acquisition (ordinals 20-25) follows the same rule:
+ *    VARNO_INT_AdStart answers 13 and does nothing at all (configuration code
+ *    kept) when it may not touch a port; VARNO_INT_AdStop then answers 13 too,
+ *    without parking anything and without telling the driver to stop (this
+ *    library cannot have started the board in that state). The requests that
+ *    need no port (VARNO_InstallIrq, VARNO_GetIntCount, VARNO_GetBuffer,
+ *    VARNO_GetFloatBuffer) are sent as usual; without an interrupt device
+ *    they fail with 111 or 110.
+ *  - Sample counts of 2^31 or more are refused before anything is sent,
+ *    because 2 x count bytes would wrap in the 32-bit request size:
+ *    VARNO_GetFloatBuffer answers 17 (no buffer of that size can exist; no
+ *    allocation is made, `volts` untouched), VARNO_GetBuffer answers 110 (the
+ *    request cannot be made; `buffer` untouched).
+ *  - VARNO_INT_AdStart with a code without a row settles for
+ *    DREMOR_UNKNOWN_CODE_SETTLING clocks, and VARNO_GetFloatBuffer converts
+ *    under such a code as the polled conversions do (the gain byte's range,
+ *    or NaN).
  *  - A repeated VARNO_DriverInit first closes the handles it held (both
  *    devices are exclusive: a second open would be refused, and the old
  *    handles would leak).
@@ -207,6 +237,48 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned shor
 /* Ordinal 26: as VARNO_AdsPacer, storing the 12-bit codes (0-4095). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
                                                         unsigned short divisor);
+
+/* Interrupt-driven acquisition. The pacer (counter 0) clocks conversions on
+ * one channel; each raises the board's interrupt, and the interrupt driver of
+ * the active board counts the interrupts and keeps the 16-bit AdData words
+ * (bits 0-11 the code, bits 12-15 whatever the board put there) until they
+ * are fetched, oldest first. The library keeps no acquisition state.
+ * Order: VARNO_DriverInit, VARNO_ActiveBoard, VARNO_InstallIrq,
+ * VARNO_INT_AdStart, any number of fetches, VARNO_INT_AdStop. */
+
+/* Ordinal 20: hands the interrupt driver the 4 bytes at `userValue`, then the
+ * active board's resources (16 bytes: BridgeBase, IoBase, IRQ line, each
+ * zero-extended to 32 bits, then `userParam`). Writes nothing to the board.
+ * Status 0, or 111 when either request fails (the second is not sent when
+ * the first fails). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam);
+/* Ordinal 21: parks the pacer, selects `channel` and `configCode` as
+ * VARNO_SetChannelConfig does (configuration code stored, settling wait),
+ * sets interrupt mode (AdModeControl 0x04), enables the bridge interrupt
+ * (0x43) and starts the pacer with `divisor` (mode 2: one conversion every
+ * `divisor` clocks, 0 meaning 65536). Status 0, or 13 before any board is
+ * selected or without port access (nothing done). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
+                                                        unsigned short divisor);
+/* Ordinal 22: parks the pacer, then tells the driver to stop. Status 0, 110
+ * (the stop request failed; the pacer is parked all the same) or 13 (no
+ * board selected or no port access: nothing done). Interrupt mode and the
+ * bridge interrupt stay on until the board is next selected. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStop(void);
+/* Ordinal 23: the driver's interrupt count through `intCount`. Status 0 or
+ * 110 (`intCount` untouched). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetIntCount(uint32_t* intCount);
+/* Ordinal 24: the `count` oldest held samples as the driver delivers them,
+ * all 16 bits, into `buffer`. Status 0, 13 (active board not below the board
+ * count), 110 (request failed, or `count` of 2^31 or more: see above).
+ * `count` 0 sends a request for no words. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned short* buffer);
+/* Ordinal 25: as VARNO_GetBuffer, in volts: bits 0-11 of each word converted
+ * under the configuration code current at this call (not at the time of
+ * sampling), through one temporary heap buffer of 2 x count bytes taken and
+ * released within the call. Status 0, 13, 17 (no buffer; also for `count` of
+ * 2^31 or more) or 110; `volts` is untouched unless the status is 0. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetFloatBuffer(uint32_t count, float* volts);
 
 #ifdef __cplusplus
 }

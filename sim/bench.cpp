@@ -50,6 +50,7 @@ Bench::Bench() { Reset(); }
 void Bench::Reset() {
   clock_.Reset();
   functions_.clear();
+  ++decodeGeneration_;
   configAddress_ = 0;
   nextIoTop_ = 0xF000;
   nextMemory_ = 0xFEBF0000;
@@ -74,12 +75,15 @@ void Bench::Reset() {
 
 void Bench::Place(PciLocation at, std::unique_ptr<PciFunction> function) {
   function->AttachClock(&clock_);
+  function->AttachDecodeGeneration(&decodeGeneration_);
   functions_[at.Key()] = std::move(function);
+  ++decodeGeneration_;
   UpdateMultiFunctionBits();
 }
 
 bool Bench::Remove(PciLocation at) {
   const bool removed = functions_.erase(at.Key()) > 0;
+  ++decodeGeneration_;
   UpdateMultiFunctionBits();
   return removed;
 }
@@ -252,14 +256,22 @@ void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value,
 }
 
 PciFunction* Bench::DecodeIo(uint16_t port, int* bar, uint32_t* offset) const {
-  for (auto& entry : functions_) {
-    for (int i = 0; i < 6; ++i) {
-      const Bar b = entry.second->bar(i);
-      if (b.kind != Bar::Kind::kIo || port < b.base || port - b.base >= b.size) continue;
-      *bar = i;
-      *offset = port - b.base;
-      return entry.second.get();
+  if (ioWindowsGeneration_ != decodeGeneration_) {
+    // Bus order, so that of two overlapping windows the first function wins.
+    ioWindows_.clear();
+    for (auto& entry : functions_) {
+      for (int i = 0; i < 6; ++i) {
+        const Bar b = entry.second->bar(i);
+        if (b.kind == Bar::Kind::kIo) ioWindows_.push_back(IoWindow{b.base, b.size, entry.second.get(), i});
+      }
     }
+    ioWindowsGeneration_ = decodeGeneration_;
+  }
+  for (const IoWindow& w : ioWindows_) {
+    if (port < w.base || port - w.base >= w.size) continue;
+    *bar = w.bar;
+    *offset = port - w.base;
+    return w.function;
   }
   return nullptr;
 }

@@ -179,6 +179,35 @@ void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
   ++s_.conversionsFinished;
   s_.conversionLog.push_back(conversion);
   if (s_.conversionLog.size() > kConversionLogLimit) s_.conversionLog.pop_front();
+  // The interrupt: a pacer conversion in interrupt mode, the bridge passing
+  // it on at the instant the conversion ends. The catch-up runs before every
+  // register write, so interruptControl is the value in force at done_ns.
+  const bool interruptMode = (conversion.mode & AdConverter::kInterruptOnEnd) != 0;
+  const bool bridgeOn = (s_.interruptControl & kInterruptEnableBits) == kInterruptEnableBits;
+  if (conversion.pacer && interruptMode && bridgeOn) {
+    ++s_.interruptsRaised;
+    if (sink_) sink_->ServiceInterrupt(*this, conversion);
+  }
+}
+
+// ---- Interrupt connection ------------------------------------------------------------
+
+MultifunctionBoard::~MultifunctionBoard() {
+  if (!sink_) return;
+  CatchUp();  // the interrupts raised before the board went were serviced
+  sink_->Disconnected(*this);
+}
+
+void MultifunctionBoard::ConnectInterrupt(InterruptSink* sink) {
+  if (sink == sink_) return;
+  InterruptSink* old = sink_;
+  sink_ = sink;
+  if (old) old->Disconnected(*this);
+}
+
+uint64_t MultifunctionBoard::interruptsRaised() {
+  CatchUp();
+  return s_.interruptsRaised;
 }
 
 // ---- Bench side: signals, clock, faults, views ------------------------------------------

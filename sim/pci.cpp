@@ -37,6 +37,7 @@ void PciFunction::StoreBar(int index, uint32_t raw) {
     value = raw & ~(b.size - 1) & ~0xFu;
   }
   Put32(config_, kBar0 + 4 * unsigned(index), value);
+  if (decodeGeneration_) ++*decodeGeneration_;
 }
 
 Bar PciFunction::bar(int index) const {
@@ -69,7 +70,10 @@ void PciFunction::ConfigWrite(unsigned offset, unsigned width, uint32_t value) {
   }
 }
 
-void PciFunction::PokeConfigDword(unsigned offset, uint32_t value) { Put32(config_, offset & 0xFC, value); }
+void PciFunction::PokeConfigDword(unsigned offset, uint32_t value) {
+  Put32(config_, offset & 0xFC, value);
+  if (decodeGeneration_) ++*decodeGeneration_;
+}
 
 void PciFunction::SetMultiFunction(bool on) {
   config_[kHeaderType] = uint8_t((config_[kHeaderType] & 0x7F) | (on ? 0x80 : 0));

@@ -1,5 +1,6 @@
 #include "daqsim/varno_driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "daqsim/bench.h"
@@ -32,6 +33,10 @@ VarnoDriver::VarnoDriver(unsigned board) : KernelDevice(DeviceName(board)), boar
   SetExclusive(true);
 }
 
+VarnoDriver::~VarnoDriver() {
+  if (bound_ && bound_->interruptSink() == this) bound_->ConnectInterrupt(nullptr);
+}
+
 void VarnoDriver::FailRequest(uint32_t code, bool fail) {
   if (fail) {
     failing_.insert(code);
@@ -40,15 +45,93 @@ void VarnoDriver::FailRequest(uint32_t code, bool fail) {
   }
 }
 
+void VarnoDriver::LoseInterrupts(unsigned everyNth) {
+  CatchUp();  // interrupts due before now were serviced normally
+  loseEvery_ = everyNth;
+  seen_ = 0;
+}
+
 std::optional<VarnoDriver::IrqResources> VarnoDriver::resources() const {
   if (!resources_) return std::nullopt;
   const uint8_t* p = resources_->data();
   return IrqResources{Get32(p), Get32(p + 4), Get32(p + 8), Get32(p + 12)};
 }
 
-void VarnoDriver::QueueSamples(const std::vector<uint16_t>& samples) {
-  samples_.insert(samples_.end(), samples.begin(), samples.end());
+// ---- The acquisition -------------------------------------------------------------------
+
+void VarnoDriver::CatchUp() {
+  if (bound_) bound_->Synchronize();
 }
+
+uint32_t VarnoDriver::interruptCount() {
+  CatchUp();
+  return interruptCount_;
+}
+
+size_t VarnoDriver::heldSamples() {
+  CatchUp();
+  return held_;
+}
+
+uint64_t VarnoDriver::overruns() {
+  CatchUp();
+  return overruns_;
+}
+
+uint64_t VarnoDriver::lostInterrupts() {
+  CatchUp();
+  return lost_;
+}
+
+void VarnoDriver::SetCapacity(size_t samples) {
+  CatchUp();
+  capacity_ = samples ? samples : 1;
+  ring_.clear();
+  ring_.shrink_to_fit();
+  head_ = held_ = 0;
+}
+
+void VarnoDriver::Keep(uint16_t word) {
+  ++interruptCount_;
+  if (held_ == capacity_) {
+    ++overruns_;
+    return;
+  }
+  if (ring_.empty()) ring_.resize(capacity_);
+  size_t tail = head_ + held_;
+  if (tail >= capacity_) tail -= capacity_;
+  ring_[tail] = word;
+  ++held_;
+}
+
+void VarnoDriver::InjectSamples(const std::vector<uint16_t>& words) {
+  CatchUp();  // interrupts due before now come first
+  for (uint16_t w : words) Keep(w);
+}
+
+// The service routine: read AdData (the word of the conversion that raised
+// the interrupt, all 16 bits), count the interrupt, keep the word.
+void VarnoDriver::ServiceInterrupt(MultifunctionBoard& board, const AdConversion& conversion) {
+  if (&board != bound_ || !armed_) return;
+  ++seen_;
+  if (loseEvery_ != 0 && seen_ % loseEvery_ == 0) {
+    ++lost_;
+    return;
+  }
+  Keep(conversion.word);
+}
+
+void VarnoDriver::Disconnected(MultifunctionBoard& board) {
+  if (&board == bound_) bound_ = nullptr;
+}
+
+void VarnoDriver::Bind(MultifunctionBoard* board) {
+  if (bound_ != board && bound_ && bound_->interruptSink() == this) bound_->ConnectInterrupt(nullptr);
+  bound_ = board;
+  board->ConnectInterrupt(this);
+}
+
+// ---- Requests --------------------------------------------------------------------------
 
 bool VarnoDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                             uint32_t* bytesReturned) {
@@ -58,6 +141,30 @@ bool VarnoDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void
   requests_.push_back(Request{code, inSize, outSize, ok});
   return ok;
 }
+
+namespace {
+
+// The multifunction board the record names: BAR1 and BAR2 bases and the
+// interrupt line all equal; nullptr when the bench has none.
+MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) {
+  for (PciFunction* fn : Bench::Instance().Functions()) {
+    auto* board = dynamic_cast<MultifunctionBoard*>(fn);
+    if (board && board->BridgeBase() == bridgeBase && board->IoBase() == ioBase &&
+        board->interruptLine() == irq) {
+      return board;
+    }
+  }
+  return nullptr;
+}
+
+bool HostIsLittleEndian() {
+  const uint16_t probe = 1;
+  uint8_t first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
+
+}  // namespace
 
 // A buffered driver sees exactly the sizes the caller gave; anything but the
 // request's own sizes (or a missing buffer) fails before anything is taken.
@@ -77,29 +184,47 @@ bool VarnoDriver::Serve(uint32_t code, const void* in, uint32_t inSize, void* ou
     }
     case IOCTL_VARNO_IRQ_RESOURCES: {
       if (!input(VARNO_IRQ_RESOURCES_SIZE) || !output(0)) return false;
+      MultifunctionBoard* board = FindBoard(Get32(src), Get32(src + 4), Get32(src + 8));
+      if (!board) return false;
       std::array<uint8_t, 16> r;
       std::memcpy(r.data(), src, r.size());
       resources_ = r;
+      Bind(board);
+      board->Synchronize();  // what finished before the binding is not ours
+      armed_ = true;
+      interruptCount_ = 0;
+      overruns_ = lost_ = seen_ = 0;
+      head_ = held_ = 0;
       return true;
     }
     case IOCTL_VARNO_READ_SAMPLES: {
       if (!input(VARNO_SAMPLE_COUNT_SIZE)) return false;
       const uint32_t n = Get32(src);
       if (uint64_t(outSize) != 2 * uint64_t(n) || (n != 0 && out == nullptr)) return false;
-      if (n > samples_.size()) return false;
-      for (uint32_t i = 0; i < n; ++i) {
-        Put16(dst + 2 * i, samples_.front());
-        samples_.pop_front();
+      CatchUp();
+      if (n > held_) return false;
+      // Oldest first: up to the end of the ring, then from its start.
+      const size_t first = std::min<size_t>(n, capacity_ - head_);
+      if (HostIsLittleEndian()) {
+        if (first) std::memcpy(dst, &ring_[head_], 2 * first);
+        if (n > first) std::memcpy(dst + 2 * first, &ring_[0], 2 * (n - first));
+      } else {
+        for (uint32_t i = 0; i < n; ++i) Put16(dst + 2 * i, ring_[(head_ + i) % capacity_]);
       }
+      head_ = held_ == n ? 0 : (head_ + n) % capacity_;  // n <= held_ <= capacity_
+      held_ -= n;
       *bytesReturned = outSize;
       return true;
     }
     case IOCTL_VARNO_STOP:
       if (!input(0) || !output(0)) return false;
+      CatchUp();  // the interrupts up to now were serviced
+      armed_ = false;
       ++stops_;
       return true;
     case IOCTL_VARNO_GET_INT_COUNT:
       if (!input(0) || !output(VARNO_INT_COUNT_SIZE)) return false;
+      CatchUp();
       Put32(dst, interruptCount_);
       *bytesReturned = VARNO_INT_COUNT_SIZE;
       return true;

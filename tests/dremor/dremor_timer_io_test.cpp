@@ -116,6 +116,10 @@ void ExpectGuardedAndQuiet(daqtest::DremorApi& api) {
   EXPECT_EQ(api.VARNO_AdsPolling(volts, 3), DREMOR_ERR_BOARD_RANGE);
   EXPECT_EQ(api.VARNO_AdsPacer(volts, 3, 100), DREMOR_ERR_BOARD_RANGE);
   EXPECT_EQ(api.VARNO_AdsPacerHex(codes, 3, 100), DREMOR_ERR_BOARD_RANGE);
+  const size_t requests = daqsim::Bench::Instance().ioControls().size();
+  EXPECT_EQ(api.VARNO_INT_AdStart(1, 1, 100), DREMOR_ERR_BOARD_RANGE);
+  EXPECT_EQ(api.VARNO_INT_AdStop(), DREMOR_ERR_BOARD_RANGE);
+  EXPECT_EQ(daqsim::Bench::Instance().ioControls().size(), requests) << "no stop request either";
   EXPECT_EQ(word, kUntouched);
   for (float v : volts) EXPECT_EQ(v, -1.0f);
   for (uint16_t c : codes) EXPECT_EQ(c, kUntouched);

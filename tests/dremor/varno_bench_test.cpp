@@ -201,14 +201,19 @@ TEST_F(VarnoBenchTest, InterruptDeviceIsExclusiveAndCanRefuse) {
 // Each request with its own sizes succeeds; any other size, a missing buffer
 // or an unknown code fails, as in a buffered driver.
 TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
-  bench.AddMultifunctionBoard({0, 7, 0});
+  MultifunctionBoard& board = bench.AddMultifunctionBoard({0, 7, 0});
   bench.InstallVarnoDevices();
   VarnoDriver& d = *bench.VarnoDevice(0);
-  d.SetInterruptCount(0x01020304);
   const uintptr_t h = Open(d.name());
   ASSERT_NE(h, daqsim::kInvalidHandle);
 
+  // Zeros, except that the first 12 bytes name the board (for the resources
+  // record; READ_SAMPLES reads its count from bytes 0-3 and is given a zero
+  // count through `zero`).
   uint8_t in[32] = {};
+  const VarnoIrqResources rec{board.BridgeBase(), board.IoBase(), board.interruptLine(), 0};
+  std::memcpy(in, &rec, sizeof rec);
+  uint8_t zero[32] = {};
   uint8_t out[32] = {};
   const struct {
     uint32_t code;
@@ -234,7 +239,7 @@ TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
       {IOCTL_VARNO_IRQ_RESOURCES, true, 16, false, 0, true},
       {IOCTL_VARNO_IRQ_RESOURCES, true, 12, false, 0, false},
       {IOCTL_VARNO_IRQ_RESOURCES, true, 16, true, 4, false},
-      {IOCTL_VARNO_READ_SAMPLES, true, 4, false, 0, true},  // count 0 (in[] is zero)
+      {IOCTL_VARNO_READ_SAMPLES, true, 4, false, 0, true},  // count 0
       {IOCTL_VARNO_READ_SAMPLES, true, 4, true, 2, false},  // count 0, but room for one
       {IOCTL_VARNO_READ_SAMPLES, true, 2, false, 0, false},
       {0x220004, false, 0, false, 0, false},                 // functions never sent
@@ -246,7 +251,8 @@ TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
     SCOPED_TRACE(::testing::Message() << std::hex << "code 0x" << c.code << std::dec << " in " << c.inSize
                                       << " out " << c.outSize);
     uint32_t returned = 0xFFFF;
-    const int32_t ok = bench.DeviceIoControl(h, c.code, c.withIn ? in : nullptr, c.inSize,
+    uint8_t* input = c.code == IOCTL_VARNO_READ_SAMPLES ? zero : in;
+    const int32_t ok = bench.DeviceIoControl(h, c.code, c.withIn ? input : nullptr, c.inSize,
                                              c.withOut ? out : nullptr, c.outSize, &returned);
     EXPECT_EQ(ok != 0, c.ok);
     EXPECT_EQ(returned, c.ok ? c.outSize : 0u);
@@ -255,6 +261,7 @@ TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
     EXPECT_EQ(d.requests().back().ok, c.ok);
   }
   EXPECT_EQ(d.stops(), 1u);
+  d.SetInterruptCount(0x01020304);
   uint16_t version = 0;
   ASSERT_NE(bench.DeviceIoControl(h, IOCTL_VARNO_GET_VERSION, nullptr, 0, &version, 2, nullptr), 0);
   EXPECT_EQ(version, VarnoDriver::kVersion);
@@ -265,7 +272,10 @@ TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
 }
 
 TEST_F(VarnoBenchTest, InterruptDeviceKeepsWhatItReceivedAndHandsOverOnlyHeldSamples) {
-  bench.AddMultifunctionBoard({0, 7, 0});
+  BarSet bars{};
+  bars[1] = Bar::Io(0xD000, 0x80);
+  bars[2] = Bar::Io(0xE000, 0x40);
+  bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
   bench.InstallVarnoDevices();
   VarnoDriver& d = *bench.VarnoDevice(0);
   const uintptr_t h = Open(d.name());
@@ -288,7 +298,7 @@ TEST_F(VarnoBenchTest, InterruptDeviceKeepsWhatItReceivedAndHandsOverOnlyHeldSam
 
   // Samples: the oldest first; asking for more than are held fails and
   // writes nothing.
-  d.QueueSamples({0x0800, 0xF800, 0x0FFF});
+  d.InjectSamples({0x0800, 0xF800, 0x0FFF});
   uint32_t n = 2;
   uint16_t words[4] = {0xAAAA, 0xAAAA, 0xAAAA, 0xAAAA};
   uint32_t returned = 0;

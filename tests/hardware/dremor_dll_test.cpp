@@ -27,7 +27,9 @@ constexpr Export kExports[] = {
     {"VARNO_WhichBoardActive", 11},
     {"VARNO_SetupTimer", 12},     {"VARNO_Do", 13},               {"VARNO_Di", 14},
     {"VARNO_SetChannelConfig", 15}, {"VARNO_AdPolling", 16},      {"VARNO_AdsPolling", 17},
-    {"VARNO_Polling", 18},        {"VARNO_AdsPacer", 19},         {"VARNO_AdsPacerHex", 26},
+    {"VARNO_Polling", 18},        {"VARNO_AdsPacer", 19},         {"VARNO_InstallIrq", 20},
+    {"VARNO_INT_AdStart", 21},    {"VARNO_INT_AdStop", 22},       {"VARNO_GetIntCount", 23},
+    {"VARNO_GetBuffer", 24},      {"VARNO_GetFloatBuffer", 25},   {"VARNO_AdsPacerHex", 26},
 };
 
 uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
@@ -51,9 +53,7 @@ TEST_F(DremorDllTest, EveryExportResolvesByNameAndByTheSameOrdinal) {
     EXPECT_EQ(dll.Ordinal(e.ordinal), byName) << e.name << " @" << e.ordinal;
   }
   EXPECT_EQ(dll.Ordinal(1), nullptr) << "ordinal 1 is not assigned";
-  for (unsigned ordinal = 20; ordinal <= 25; ++ordinal) {
-    EXPECT_EQ(dll.Ordinal(ordinal), nullptr) << "ordinal " << ordinal << " is reserved";
-  }
+  EXPECT_EQ(dll.Ordinal(27), nullptr) << "nothing beyond 26";
 }
 
 TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
@@ -137,6 +137,42 @@ TEST_F(DremorDllTest, BoardOperationsWithoutASelectedBoardAnswer13AndTouchNothin
     EXPECT_EQ(r.espDelta, 0) << c.name;
     EXPECT_EQ(uint16_t(r.eax), 13) << c.name;
   }
+  for (uint16_t w : words) EXPECT_EQ(w, 0x5A5A);
+  for (float v : volts) EXPECT_EQ(v, -3.0f);
+}
+
+// Interrupt-driven acquisition without drivers: no interrupt device, so
+// every request fails (111 or 110); no board, so the fetches answer 13 and
+// start and stop, which would touch ports, answer 13 as well. Outputs stay
+// untouched and the stack balances.
+TEST_F(DremorDllTest, InterruptAcquisitionWithoutDriversFailsCleanly) {
+  uint16_t words[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};
+  float volts[4] = {-3.0f, -3.0f, -3.0f, -3.0f};
+  uint32_t user = 0x11223344u, count = 0xDEADBEEFu;
+  const uint32_t junk = 0xC0DE0000u;
+  ASSERT_EQ(uint16_t(ProbeStdcall(Fn("VARNO_DriverInit"), {Slot(&words[3])}).eax), 101);
+  words[3] = 0x5A5A;
+
+  const struct {
+    const char* name;
+    std::vector<uint32_t> slots;
+    uint16_t status;
+  } calls[] = {
+      {"VARNO_InstallIrq", {Slot(&user), 0x55u}, 111},
+      {"VARNO_INT_AdStart", {junk | 3, junk | 18, junk | 1000}, 13},
+      {"VARNO_INT_AdStop", {}, 13},
+      {"VARNO_GetIntCount", {Slot(&count)}, 110},
+      {"VARNO_GetBuffer", {4, Slot(words)}, 13},
+      {"VARNO_GetFloatBuffer", {4, Slot(volts)}, 13},
+      {"VARNO_GetFloatBuffer", {0x80000000u, Slot(volts)}, 13},
+  };
+  for (const auto& c : calls) {
+    const auto r = ProbeStdcall(Fn(c.name), c.slots);
+    EXPECT_EQ(r.espDelta, 0) << c.name;
+    EXPECT_EQ(uint16_t(r.eax), c.status) << c.name;
+  }
+  EXPECT_EQ(user, 0x11223344u);
+  EXPECT_EQ(count, 0xDEADBEEFu);
   for (uint16_t w : words) EXPECT_EQ(w, 0x5A5A);
   for (float v : volts) EXPECT_EQ(v, -3.0f);
 }

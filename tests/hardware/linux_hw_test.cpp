@@ -81,6 +81,15 @@ TEST(DremorLinuxHardware, NoInterruptDeviceOnLinuxAndNoPortIsTouched) {
   EXPECT_EQ(VARNO_Polling(&code), 13);
   EXPECT_EQ(VARNO_AdPolling(&volts), 13);
   EXPECT_EQ(VARNO_AdsPacer(&volts, 1, 1000), 13);
+  // Interrupt-driven acquisition: no interrupt device, no board, no port.
+  uint32_t user = 0, ints = 0xDEADBEEFu;
+  EXPECT_EQ(VARNO_InstallIrq(&user, 0), 111);
+  EXPECT_EQ(VARNO_INT_AdStart(3, 18, 1000), 13);
+  EXPECT_EQ(VARNO_INT_AdStop(), 13);
+  EXPECT_EQ(VARNO_GetIntCount(&ints), 110);
+  EXPECT_EQ(ints, 0xDEADBEEFu);
+  EXPECT_EQ(VARNO_GetBuffer(1, &code), 13);
+  EXPECT_EQ(VARNO_GetFloatBuffer(1, &volts), 13);
   EXPECT_EQ(pattern, 0x5A5A);
   EXPECT_EQ(code, 0x5A5A);
   EXPECT_EQ(volts, 1.5f);

@@ -40,6 +40,9 @@ enum class Family { kRelay, kMultifunction };
 std::string BoardSlot(Family family, unsigned n);
 // The counter clock of the multifunction boards, when the machine knows it.
 std::optional<double> CounterClockHz(unsigned board);
+// Lets the machine's time run on while the program waits (the bench follows
+// the wall clock from then on; hardware does so anyway).
+void KeepTimeRunning();
 
 // ---- Commands -----------------------------------------------------------------
 struct RelayArgs {
@@ -76,7 +79,7 @@ struct AcquireArgs {
   unsigned range = 0;
   uint32_t divisor = 1000;
   uint32_t count = 1000;
-  std::string mode = "pacer";   // pacer | background
+  std::string mode = "pacer";   // pacer | background (interrupt-driven)
   std::string format = "csv";   // csv | json
   std::string output;           // file; empty: standard output
   std::string plot;             // SVG file; empty: none
@@ -113,6 +116,9 @@ std::string FormatCsv(const Series& s);
 std::string FormatJson(const Series& s);
 std::string RenderSvg(const Series& s, double rangeVolts);
 void WriteFile(const std::string& path, const std::string& text);
+
+// The interrupt-driven acquisition of `acquire --mode background`.
+Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz);
 
 }  // namespace daqctl
 

@@ -13,5 +13,6 @@ void PrepareMachine(const MachineOptions& options) {
 // the board that software cannot read.
 std::string BoardSlot(Family, unsigned) { return "-"; }
 std::optional<double> CounterClockHz(unsigned) { return std::nullopt; }
+void KeepTimeRunning() {}
 
 }  // namespace daqctl

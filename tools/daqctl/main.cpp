@@ -91,13 +91,17 @@ int main(int argc, char** argv) {
 
   daqctl::AcquireArgs acq;
   NumberOption acqDivisor, acqCount;
-  auto* acqCmd = app.add_subcommand("acquire", "a pacer-clocked acquisition of N samples, as CSV or JSON");
+  auto* acqCmd = app.add_subcommand("acquire", "a pacer-clocked or background acquisition of N samples, as CSV or JSON");
   acqCmd->add_option("--board,-b", acq.board, "multifunction board number")->capture_default_str();
   acqCmd->add_option("--channel,-c", acq.channel, "input channel 0-15")->capture_default_str();
   acqCmd->add_option("--range,-r", acq.range, "range code (see `ai`)")->capture_default_str();
   acqCmd->add_option("--divisor,-d", acqDivisor.text, "pacer divisor: sample rate = counter clock / divisor (1000)");
   acqCmd->add_option("--count,-n", acqCount.text, "number of samples (1000)");
-  acqCmd->add_option("--mode", acq.mode, "pacer: a block polled by this program")->capture_default_str();
+  acqCmd->add_option("--mode", acq.mode,
+                     "pacer: a block polled by this program; background: sampled under interrupt by the "
+                     "driver while this program waits, with a progress line")
+      ->capture_default_str();
+  acqCmd->add_flag("!--no-progress", acq.progress, "no progress line");
   acqCmd->add_option("--format", acq.format, "csv or json")->capture_default_str();
   acqCmd->add_option("--output,-o", acq.output, "write the samples to FILE instead of standard output");
   acqCmd->add_option("--plot", acq.plot, "draw the waveform as an SVG picture to FILE");

@@ -169,6 +169,8 @@ std::string BoardSlot(Family family, unsigned n) {
   return "-";
 }
 
+void KeepTimeRunning() { daqsim::Bench::Instance().SetRealTime(true); }
+
 std::optional<double> CounterClockHz(unsigned board) {
   const auto boards = daqsim::Bench::Instance().VarnoBoardsInScanOrder();
   if (board >= boards.size()) return std::nullopt;

@@ -85,6 +85,16 @@ int RunTour() {
   acq.plot = "tour.svg";
   RunAcquire(acq);
 
+  Step("8. The same channel in the background: the interrupt driver samples at 10 kHz while daqctl\n"
+       "   waits and fetches what has arrived (a progress line shows on a terminal).",
+       "acquire --mode background --channel 0 --divisor 400 --count 2000 --output tour-background.csv");
+  AcquireArgs background;
+  background.mode = "background";
+  background.divisor = 400;
+  background.count = 2000;
+  background.output = "tour-background.csv";
+  RunAcquire(background);
+
   fmt::print("\nThat is the tour. `daqctl --help` lists every command; `daqctl --sim FILE ...` runs on a\n"
              "bench described in a JSON scenario (see tools/scenarios/).\n");
   return kExitOk;

@@ -22,6 +22,8 @@ constexpr RangeRow kRanges[] = {{0, 10.0}, {1, 5.0},  {2, 2.5},  {3, 1.25},
 
 // The channels the tool accepts: the board's multiplexer has 16 inputs.
 constexpr unsigned kChannels = 16;
+// The most samples one background acquisition takes.
+constexpr uint32_t kMaxBackgroundSamples = 1000000;
 
 // Opens both drivers, scans and (optionally) selects a board; closes on every
 // path out of a command.
@@ -199,8 +201,10 @@ int RunAcquire(const AcquireArgs& args) {
   CheckChannel(args.channel);
   CheckRangeCode(args.range);
   if (args.divisor == 0 || args.divisor > 0xFFFF) throw Failure(kExitUsage, "--divisor must be 1 to 65535");
-  if (args.mode != "pacer") throw Failure(kExitUsage, "--mode must be pacer");
-  const uint32_t maxCount = 65535u;
+  if (args.mode != "pacer" && args.mode != "background") {
+    throw Failure(kExitUsage, "--mode must be pacer or background");
+  }
+  const uint32_t maxCount = args.mode == "pacer" ? 65535u : kMaxBackgroundSamples;
   if (args.count == 0 || args.count > maxCount) {
     throw Failure(kExitUsage, fmt::format("--count must be 1 to {} in {} mode", maxCount, args.mode));
   }
@@ -209,8 +213,8 @@ int RunAcquire(const AcquireArgs& args) {
   VarnoSession session;
   session.Select(args.board);
   Check(VARNO_SetChannelConfig(args.channel, args.range), "configuring the channel");
-  Series s = AcquirePacer(args);
   const std::optional<double> clock = args.clockHz ? args.clockHz : CounterClockHz(args.board);
+  Series s = args.mode == "pacer" ? AcquirePacer(args) : AcquireBackground(args, clock);
   if (clock && *clock > 0) s.sampleSeconds = double(args.divisor) / *clock;
   s.title = fmt::format("board {}, channel {}, +-{} V, {} samples, divisor {}", args.board, args.channel,
                         RangeVolts(args.range), s.volts.size(), args.divisor);

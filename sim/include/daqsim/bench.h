@@ -150,6 +150,23 @@ class Bench {
   // The stand-in of board n, or nullptr when InstallVarnoDevices() has not run.
   VarnoDriver* VarnoDevice(unsigned board) const;
 
+  // ---- Interrupt-driven acquisition (Dremor) ----------------------------------
+  // The board raises its interrupt for every pacer conversion in interrupt
+  // mode (AdModeControl bit 2) while the bridge interrupt is on (0x43 at
+  // InterruptControl); see multifunction_board.h. VarnoDevice(n) binds the
+  // board named by IOCTL_VARNO_IRQ_RESOURCES (bases and line) and services
+  // it: interrupt count, a FIFO of VarnoDriver::kDefaultCapacity samples,
+  // overruns, STOP; see varno_driver.h. Nothing ticks: every request brings
+  // the board up to NowNs(), so samples arrive as bench time passes (Sleep in
+  // the deterministic mode, the wall clock in real-time mode). The kernel's
+  // accesses are not in the trace and take no bench time.
+  // Faults: VarnoDevice(n)->FailRequest(code) (each request, e.g. the first
+  // or the second of VARNO_InstallIrq) or FailAllRequests(); ->LoseInterrupts
+  // (every n-th interrupt lost); ->SetCapacity (a small FIFO, for overruns);
+  // FailNextAllocations(1) (the temporary buffer of VARNO_GetFloatBuffer).
+  // ->InjectSamples(words) puts exact words in the FIFO as serviced
+  // interrupts.
+
   // ---- Kernel devices ------------------------------------------------------
   KernelDevice& PortAccessDriver() { return *portAccess_; }
   // Registers a named device; the bench owns it. Replaces one of the same name.
@@ -217,6 +234,16 @@ class Bench {
 
   Clock clock_;
   std::map<uint32_t, std::unique_ptr<PciFunction>> functions_;  // by PciLocation::Key()
+  // The I/O windows the functions decode, rebuilt when a BAR or the set of
+  // functions changed (decodeGeneration_ moves on then).
+  struct IoWindow {
+    uint32_t base, size;
+    PciFunction* function;
+    int bar;
+  };
+  mutable std::vector<IoWindow> ioWindows_;
+  uint64_t decodeGeneration_ = 1;
+  mutable uint64_t ioWindowsGeneration_ = 0;
   uint32_t configAddress_ = 0;
   uint32_t nextIoTop_ = 0xF000;
   uint32_t nextMemory_ = 0xFEBF0000;

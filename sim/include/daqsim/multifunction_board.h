@@ -43,6 +43,17 @@
 // catches up (CatchUp): it feeds the converter every pacer edge up to now, in
 // time order, then takes every conversion finished by now through
 // ConversionFinished, the one place a finished conversion goes.
+//
+// Interrupt: a conversion started by the pacer while AdModeControl bit 2
+// (interrupt on end of conversion) was set, and finishing while the bridge's
+// InterruptControl holds the enable bits 0x43, raises the board's interrupt at
+// its finishing instant. Software-triggered conversions never interrupt (they
+// are polled). The interrupt goes to the InterruptSink connected to the board
+// (the interrupt driver that bound it), which services it there and then:
+// the kernel's accesses happen outside the application's thread, so they
+// take no time of the bench clock and do not appear in the port trace; the
+// service routine's read of AdData sees the word of the conversion that
+// raised the interrupt. interruptsRaised() counts interrupts, serviced or not.
 #ifndef DAQSIM_MULTIFUNCTION_BOARD_H
 #define DAQSIM_MULTIFUNCTION_BOARD_H
 
@@ -57,6 +68,22 @@
 #include "i8254.h"
 
 namespace daqsim {
+
+class MultifunctionBoard;
+
+// Who services a board's interrupt: the interrupt driver bound to it. The
+// board and the sink know each other; whichever goes first tells the other.
+class InterruptSink {
+ public:
+  // The board raised its interrupt at conversion.done_ns; AdData then shows
+  // conversion.word. Called from the board's catch-up, in time order.
+  virtual void ServiceInterrupt(MultifunctionBoard& board, const AdConversion& conversion) = 0;
+  // The board is being destroyed or was connected to another sink: forget it.
+  virtual void Disconnected(MultifunctionBoard& board) = 0;
+
+ protected:
+  ~InterruptSink() = default;
+};
 
 // The board's registers, for looking at them by name.
 enum class VarnoRegister : uint8_t {
@@ -103,11 +130,14 @@ struct MultifunctionBoardState {
 
   // Bridge.
   uint8_t interruptControl = 0;  // 0x43: board interrupt enabled
+  // Interrupts raised since power-up (serviced or not).
+  uint64_t interruptsRaised = 0;
 };
 
 class MultifunctionBoard : public PciFunction {
  public:
   MultifunctionBoard(const BarSet& bars, uint8_t interruptLine, uint8_t interruptPin = 1);
+  ~MultifunctionBoard() override;
 
   static PciIdentity Identity();
   // "Counter0", "ChannelSelect", "AdStatus", ..., as the trace shows them.
@@ -123,6 +153,21 @@ class MultifunctionBoard : public PciFunction {
   uint16_t digitalOutputs() const { return s_.digitalOutputs; }
   void SetDigitalInputs(uint16_t pattern) { s_.digitalInputs = pattern; }
   uint8_t interruptControl() const { return s_.interruptControl; }
+
+  // ---- Interrupt ----------------------------------------------------------------------
+  // The bridge passes the board's interrupt on while these bits of
+  // InterruptControl are all set.
+  static constexpr uint8_t kInterruptEnableBits = 0x43;
+  // Connects the sink that services the interrupt from now on (nullptr: none);
+  // a sink connected before is told it was disconnected.
+  void ConnectInterrupt(InterruptSink* sink);
+  InterruptSink* interruptSink() const { return sink_; }
+  // Interrupts raised so far, caught up first.
+  uint64_t interruptsRaised();
+
+  // Brings the board up to the bench's time (see CatchUp below); for the
+  // interrupt driver, which takes the interrupts due before answering.
+  void Synchronize() { CatchUp(); }
 
   // ---- Analog inputs ----------------------------------------------------------------
   // Connects `signal` to input `channel` (0-15) from now on; false and no
@@ -189,12 +234,12 @@ class MultifunctionBoard : public PciFunction {
   void FeedPacer(uint64_t until_ns);
   // Takes the conversions finished by `now_ns` from the converter.
   void DrainConversions(uint64_t now_ns);
-  // One finished conversion, in order of completion. Kept in the log here;
-  // this is where a conversion in interrupt mode would signal the board's
-  // interrupt.
+  // One finished conversion, in order of completion: kept in the log, and
+  // raises the interrupt when the conditions above hold.
   void ConversionFinished(const AdConversion& conversion);
 
   MultifunctionBoardState s_;
+  InterruptSink* sink_ = nullptr;
 
  private:
   static size_t Index(VarnoRegister reg) { return size_t(reg); }

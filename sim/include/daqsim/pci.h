@@ -78,8 +78,11 @@ class PciFunction {
   // Name of the register at `offset` of `bar`, for the trace; nullptr if none.
   virtual const char* RegisterName(int bar, uint32_t offset, bool write) const;
 
-  // The bench attaches its clock when the function is placed on the bus.
+  // The bench attaches its clock when the function is placed on the bus, and
+  // a counter that the function bumps whenever a BAR changes, so that the
+  // bench knows to rebuild its table of decoded I/O windows.
   void AttachClock(const Clock* clock) { clock_ = clock; }
+  void AttachDecodeGeneration(uint64_t* generation) { decodeGeneration_ = generation; }
 
  protected:
   uint64_t NowNs() const { return clock_ ? clock_->NowNs() : 0; }
@@ -91,6 +94,7 @@ class PciFunction {
   BarSet bars_;  // kinds and sizes; bases live in config_
   std::array<uint8_t, 256> config_{};
   const Clock* clock_ = nullptr;
+  uint64_t* decodeGeneration_ = nullptr;
 };
 
 }  // namespace daqsim

@@ -8,42 +8,84 @@
 // exactly the ones the request takes (and the buffers are there):
 //
 //   IOCTL_VARNO_IRQ_USER_VALUE  in 4             out 0   keeps the 4 bytes
-//   IOCTL_VARNO_IRQ_RESOURCES   in 16            out 0   keeps the 16-byte record
+//   IOCTL_VARNO_IRQ_RESOURCES   in 16            out 0   binds the board, arms the acquisition
 //   IOCTL_VARNO_READ_SAMPLES    in 4 (count N)   out 2N  hands over the N oldest held samples
-//   IOCTL_VARNO_STOP            in 0             out 0   counts the stops
-//   IOCTL_VARNO_GET_INT_COUNT   in 0             out 4   the interrupt count (settable)
+//   IOCTL_VARNO_STOP            in 0             out 0   disarms the acquisition
+//   IOCTL_VARNO_GET_INT_COUNT   in 0             out 4   the interrupt count
 //   IOCTL_VARNO_GET_VERSION     in 0             out 2   the stand-in's version, kVersion
 //
-// It does not acquire yet: samples are what the bench queued with
-// QueueSamples(), and READ_SAMPLES for more samples than are held fails
-// without writing a word (the real driver's answer to that is its own
-// matter; a stand-in never hands back words it does not have).
+// Binding. IRQ_RESOURCES names a board by its record (bridge base, board
+// base, interrupt line, then a parameter the driver keeps but does not use).
+// The driver binds the multifunction board on the bench whose BAR1 and BAR2
+// bases and interrupt line are those; when there is none the request fails
+// and nothing of it is taken (a board the driver cannot find cannot be
+// served). A successful IRQ_RESOURCES starts a fresh acquisition: interrupt
+// count, held samples, overruns and lost interrupts all back to 0, armed.
+// Conversions that finished before it are not counted. A device binds one
+// board at a time; a board serves one device at a time (the later binding
+// wins).
+//
+// Acquisition. While armed, every interrupt of the bound board (see
+// multifunction_board.h: pacer conversions in interrupt mode with the bridge
+// interrupt on) runs the service routine, which reads AdData (the whole
+// 16-bit word, bits 12-15 included), counts the interrupt and keeps the word
+// at the end of a FIFO of kDefaultCapacity (1,048,576) samples. When the FIFO
+// is full the word is dropped and counted in overruns(); the interrupt is
+// still counted. The kernel's work happens outside the application: it takes
+// no bench time and is not in the port trace. STOP disarms: no interrupt is
+// counted and no sample kept until the next IRQ_RESOURCES; the count and the
+// held samples stay to be fetched. Closing a handle changes nothing.
+//
+// Time is derived, never ticked: every request (and every query below) first
+// brings the bound board up to the bench's current time, so the interrupts
+// that fell due since the last request are serviced before the answer, in
+// the deterministic mode as virtual time passes, in real-time mode as the
+// wall clock does.
+//
+// READ_SAMPLES hands over the N oldest held samples and removes them. Asking
+// for more than are held fails and writes nothing: no stale or uninitialised
+// word is ever handed over as a sample, and the answer is immediate and
+// deterministic. Applications ask GET_INT_COUNT first.
+//
+// Count and samples: with nothing lost, interrupt count = samples fetched +
+// samples held, so (count - fetched) words can always be fetched. An overrun
+// breaks the equality on purpose: count - fetched then exceeds what is held
+// by overruns(), and a fetch of that many fails instead of handing over a
+// stream with a silent gap. Lost interrupts (an interrupt the service routine
+// never saw; fault below) are neither counted nor kept: the stream has a gap
+// the count cannot show, as on a machine that misses interrupts.
 //
 // Faults: SetInstalled(false) (device missing), SetRefuseOpen(true) (open
 // refused), FailRequest(code) / FailAllRequests() (the request fails and
-// nothing of it is taken). Every request received is kept in requests().
+// nothing of it is taken; a failing STOP leaves the acquisition armed),
+// LoseInterrupts(n) (every n-th interrupt is lost). Every request received is
+// kept in requests().
 #ifndef DAQSIM_VARNO_DRIVER_H
 #define DAQSIM_VARNO_DRIVER_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "daqsim/kernel_device.h"
+#include "daqsim/multifunction_board.h"
 
 namespace daqsim {
 
-class VarnoDriver : public KernelDevice {
+class VarnoDriver : public KernelDevice, public InterruptSink {
  public:
   // The version the stand-in reports: 2.05.
   static constexpr uint16_t kVersion = 0x0205;
+  // Samples the FIFO holds unless set otherwise.
+  static constexpr size_t kDefaultCapacity = size_t(1) << 20;
 
   // The device of board `board` (0-3): "\\.\VARNO<board>", exclusive.
   explicit VarnoDriver(unsigned board);
+  ~VarnoDriver() override;
   static std::string DeviceName(unsigned board);
   unsigned board() const { return board_; }
 
@@ -52,6 +94,8 @@ class VarnoDriver : public KernelDevice {
   // ---- Fault injection ----
   void FailRequest(uint32_t code, bool fail = true);
   void FailAllRequests(bool fail = true) { failAll_ = fail; }
+  // Every n-th interrupt from now on is lost (n = 1: all of them; 0: none).
+  void LoseInterrupts(unsigned everyNth);
 
   // ---- What the driver received ----
   struct Request {
@@ -74,17 +118,35 @@ class VarnoDriver : public KernelDevice {
   std::optional<IrqResources> resources() const;
   unsigned stops() const { return stops_; }
 
-  // ---- What it answers ----
+  // ---- The acquisition (each query catches the bound board up first) ----
+  MultifunctionBoard* boundBoard() const { return bound_; }
+  bool armed() const { return armed_; }
+  uint32_t interruptCount();
+  size_t heldSamples();
+  uint64_t overruns();
+  uint64_t lostInterrupts();
+  size_t capacity() const { return capacity_; }
+  // FIFO size from now on, at least 1; held samples are discarded.
+  void SetCapacity(size_t samples);
+  // Overrides the interrupt count (later interrupts count on from it).
   void SetInterruptCount(uint32_t count) { interruptCount_ = count; }
-  void QueueSamples(const std::vector<uint16_t>& samples);
-  size_t heldSamples() const { return samples_.size(); }
+  // Words as if their interrupts had just been serviced, armed or not: each
+  // is counted and kept (or counted as an overrun when the FIFO is full).
+  // For exact words no conversion produces (bits 12-15 clear, say).
+  void InjectSamples(const std::vector<uint16_t>& words);
 
   bool IoControl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* bytesReturned) override;
 
+  void ServiceInterrupt(MultifunctionBoard& board, const AdConversion& conversion) override;
+  void Disconnected(MultifunctionBoard& board) override;
+
  private:
   bool Serve(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
              uint32_t* bytesReturned);
+  void CatchUp();
+  void Keep(uint16_t word);
+  void Bind(MultifunctionBoard* board);
 
   unsigned board_;
   uint16_t version_ = kVersion;
@@ -94,8 +156,21 @@ class VarnoDriver : public KernelDevice {
   std::optional<std::array<uint8_t, 4>> userValue_;
   std::optional<std::array<uint8_t, 16>> resources_;
   unsigned stops_ = 0;
+
+  MultifunctionBoard* bound_ = nullptr;
+  bool armed_ = false;
   uint32_t interruptCount_ = 0;
-  std::deque<uint16_t> samples_;
+  uint64_t overruns_ = 0;
+  uint64_t lost_ = 0;
+  unsigned loseEvery_ = 0;
+  uint64_t seen_ = 0;  // interrupts that reached the driver since LoseInterrupts
+
+  // The FIFO: a ring of capacity_ words (allocated on first use), the oldest
+  // at head_.
+  size_t capacity_ = kDefaultCapacity;
+  std::vector<uint16_t> ring_;
+  size_t head_ = 0;
+  size_t held_ = 0;
 };
 
 }  // namespace daqsim

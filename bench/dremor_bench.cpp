@@ -1,0 +1,140 @@
+// Cost of Dremor's sample fetch on the simulated backend: VARNO_GetFloatBuffer
+// converting 1,000,000 words against a plain copy of the same words, in the
+// same run. The export's figure includes the driver stand-in handing the
+// words over (one copy out of its FIFO) and the temporary buffer; the
+// conversion is also measured alone. Every volts result is checked bit for
+// bit against the double-precision computation.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "daqsim/bench.h"
+#include "dremor.h"
+#include "dremor_convert.h"
+
+namespace {
+
+constexpr uint32_t kWords = 1000000;
+constexpr uint16_t kConfigCode = 18;  // +-0.1 V: a range that is not a power of two
+constexpr float kRange = 0.1f;
+
+const std::vector<uint16_t>& Words() {
+  static const std::vector<uint16_t> words = [] {
+    std::vector<uint16_t> w(kWords);
+    uint32_t x = 12345;
+    for (auto& v : w) {
+      x = x * 1103515245u + 12345u;
+      v = uint16_t(0xF000u | ((x >> 16) & 0x0FFFu));
+    }
+    return w;
+  }();
+  return words;
+}
+
+bool BitExact(const std::vector<float>& volts, float range) {
+  const std::vector<uint16_t>& words = Words();
+  for (uint32_t i = 0; i < kWords; ++i) {
+    const float want = float((double(words[i] & 0x0FFF) - 2048.0) * (1.0 / 2048.0) * double(range));
+    if (std::memcmp(&want, &volts[i], 4) != 0) return false;
+  }
+  return true;
+}
+
+// One board, selected, its interrupt driver armed; trace off.
+daqsim::VarnoDriver& PrepareBench() {
+  daqsim::Bench& bench = daqsim::Bench::Instance();
+  bench.Reset();
+  bench.AddMultifunctionBoard({0, 7, 0});
+  bench.InstallVarnoDevices();
+  bench.SetTraceEnabled(false);
+  unsigned short count = 0;
+  VARNO_DriverInit(&count);
+  VARNO_ActiveBoard(0);
+  uint32_t user = 0;
+  VARNO_InstallIrq(&user, 0);
+  VARNO_SetChannelConfig(0, kConfigCode);
+  return *bench.VarnoDevice(0);
+}
+
+void SetBytes(benchmark::State& state) {
+  state.SetItemsProcessed(int64_t(state.iterations()) * kWords);
+  state.SetBytesProcessed(int64_t(state.iterations()) * kWords * 2);
+}
+
+// The export: 1,000,000 words handed over by the driver and converted.
+void BM_GetFloatBuffer(benchmark::State& state) {
+  daqsim::VarnoDriver& driver = PrepareBench();
+  std::vector<float> volts(kWords);
+  for (auto _ : state) {
+    state.PauseTiming();
+    driver.InjectSamples(Words());
+    state.ResumeTiming();
+    if (VARNO_GetFloatBuffer(kWords, volts.data()) != DREMOR_OK) state.SkipWithError("fetch failed");
+    benchmark::ClobberMemory();
+  }
+  if (!BitExact(volts, kRange)) state.SkipWithError("not bit-exact");
+  SetBytes(state);
+  VARNO_DriverClose();
+}
+BENCHMARK(BM_GetFloatBuffer)->Unit(benchmark::kMicrosecond);
+
+// The same words through the raw export: the driver's hand-over alone.
+void BM_GetBuffer(benchmark::State& state) {
+  daqsim::VarnoDriver& driver = PrepareBench();
+  std::vector<uint16_t> raw(kWords);
+  for (auto _ : state) {
+    state.PauseTiming();
+    driver.InjectSamples(Words());
+    state.ResumeTiming();
+    if (VARNO_GetBuffer(kWords, raw.data()) != DREMOR_OK) state.SkipWithError("fetch failed");
+    benchmark::ClobberMemory();
+  }
+  if (raw != Words()) state.SkipWithError("words changed");
+  SetBytes(state);
+  VARNO_DriverClose();
+}
+BENCHMARK(BM_GetBuffer)->Unit(benchmark::kMicrosecond);
+
+// The library's conversion loop alone.
+void BM_ConvertWords(benchmark::State& state) {
+  const std::vector<uint16_t>& words = Words();
+  std::vector<float> volts(kWords);
+  for (auto _ : state) {
+    DremorWordsToVolts(words.data(), volts.data(), kWords, kRange);
+    benchmark::ClobberMemory();
+  }
+  if (!BitExact(volts, kRange)) state.SkipWithError("not bit-exact");
+  SetBytes(state);
+}
+BENCHMARK(BM_ConvertWords)->Unit(benchmark::kMicrosecond);
+
+// The yardstick: a plain copy of the same 1,000,000 words.
+void BM_CopyWords(benchmark::State& state) {
+  const std::vector<uint16_t>& words = Words();
+  std::vector<uint16_t> copy(kWords);
+  for (auto _ : state) {
+    std::memcpy(copy.data(), words.data(), kWords * sizeof(uint16_t));
+    benchmark::ClobberMemory();
+  }
+  if (copy != words) state.SkipWithError("copy differs");
+  SetBytes(state);
+}
+BENCHMARK(BM_CopyWords)->Unit(benchmark::kMicrosecond);
+
+// A second yardstick: the same words widened into 32-bit slots, i.e. a copy
+// that writes as many bytes as the conversion does.
+void BM_WidenWords(benchmark::State& state) {
+  const std::vector<uint16_t>& words = Words();
+  std::vector<uint32_t> wide(kWords);
+  for (auto _ : state) {
+    for (uint32_t i = 0; i < kWords; ++i) wide[i] = words[i];
+    benchmark::ClobberMemory();
+  }
+  if (wide[kWords - 1] != words[kWords - 1]) state.SkipWithError("copy differs");
+  SetBytes(state);
+}
+BENCHMARK(BM_WidenWords)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,73 @@
+/* Dremor's conversion of sample words to volts, shared by the library and its
+ * benchmark. Internal: not part of the library's interface. */
+#ifndef DREMOR_CONVERT_H
+#define DREMOR_CONVERT_H
+
+#include <stdint.h>
+
+#include "varno_board_map.h"
+
+/* volts[i] = ((words[i] AND 0x0FFF) - 2048) / 2048 x range, rounded once to
+ * single precision, for i < count.
+ *
+ * Done in single precision, and still bit-identical to forming the value in
+ * double precision and rounding once:
+ *  - range x (1/2048) is exact in single precision: a power-of-two scale of
+ *    a value whose exponent stays far from the subnormals (every range of the
+ *    table is at least 0.01);
+ *  - (code - 2048) lies in -2048..2047 and is exact as a float;
+ *  - the exact product of an integer of at most 12 significant bits and a
+ *    24-bit significand has at most 36 bits, so the single multiply rounds
+ *    that exact product once, to nearest, exactly as the conversion of the
+ *    (exact, 53-bit) double product to single does. A NaN range gives NaN
+ *    either way.
+ * On x87 the product is formed exactly in the 64-bit significand and rounded
+ * once when stored, with the same result.
+ *
+ * Without a double multiply or conversion per sample the loop runs four
+ * samples per SSE2 instruction where the target has SSE2 (every x86-64, and
+ * 32-bit builds for SSE2), 16 samples a round. The code reaches float
+ * without a conversion instruction: 0x4B00 above the 12-bit code makes the
+ * bits of the float 2^23 + code (the code sits in the significand), and
+ * subtracting 2^23 + 2048 (a float too) leaves code - 2048 exactly, both
+ * operands lying in [2^23, 2^24). The multiply is the one rounding, as
+ * above. The scalar loop does the rest, and everything on targets without
+ * SSE2; both give the same bits. */
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define DREMOR_CONVERT_SSE2 1
+#else
+#define DREMOR_CONVERT_SSE2 0
+#endif
+
+#if DREMOR_CONVERT_SSE2
+/* Four codes from the 16-bit lanes of `codes` (low or high half) in volts. */
+#define DREMOR_FOUR_VOLTS(unpack, codes) \
+  _mm_mul_ps(_mm_sub_ps(_mm_castsi128_ps(unpack(codes, exponent)), bias), scale)
+#endif
+
+static inline void DremorWordsToVolts(const uint16_t* words, float* volts, uint32_t count, float range) {
+  const float step = range * VARNO_AD_STEP;
+  uint32_t i = 0;
+#if DREMOR_CONVERT_SSE2
+  const __m128i mask = _mm_set1_epi16((short)VARNO_AD_CODE_MASK);
+  const __m128i exponent = _mm_set1_epi16(0x4B00);     /* high half of the float 2^23 */
+  const __m128 bias = _mm_set1_ps(8388608.0f + 2048.0f); /* 2^23 + mid-scale */
+  const __m128 scale = _mm_set1_ps(step);
+  for (; count - i >= 16; i += 16) {
+    const __m128i a = _mm_and_si128(_mm_loadu_si128((const __m128i*)(words + i)), mask);
+    const __m128i b = _mm_and_si128(_mm_loadu_si128((const __m128i*)(words + i + 8)), mask);
+    _mm_storeu_ps(volts + i, DREMOR_FOUR_VOLTS(_mm_unpacklo_epi16, a));
+    _mm_storeu_ps(volts + i + 4, DREMOR_FOUR_VOLTS(_mm_unpackhi_epi16, a));
+    _mm_storeu_ps(volts + i + 8, DREMOR_FOUR_VOLTS(_mm_unpacklo_epi16, b));
+    _mm_storeu_ps(volts + i + 12, DREMOR_FOUR_VOLTS(_mm_unpackhi_epi16, b));
+  }
+#endif
+  for (; i < count; ++i) {
+    volts[i] = (float)((int32_t)(words[i] & VARNO_AD_CODE_MASK) - VARNO_AD_MID_SCALE) * step;
+  }
+}
+
+#undef DREMOR_FOUR_VOLTS
+
+#endif
