@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "dremor_convert.h"
+#include "held_device.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -44,26 +45,21 @@ struct ActiveBoardState {
 
 // The library's process-wide state, all zero at load.
 struct DremorState {
-  PlatformHandle PortAccessHandle;
-  PlatformHandle InterruptDeviceHandle;
   BoardRecord BoardTable[DREMOR_MAX_BOARDS];
   ActiveBoardState Active;
 };
 
 DremorState g_state;
 
-// True exactly while PortAccessHandle is a handle from a successful open not
-// yet closed: the span in which the CPU lets this process execute port
-// instructions. Outside it a port instruction would raise a
-// privileged-instruction exception and kill the application, so nothing here
-// touches a port then.
-bool g_portAccess = false;
+// PortAccessHandle, the port-access driver "\\.\kelvra". While it is held
+// the CPU lets this process execute port instructions; outside that span a
+// port instruction would raise a privileged-instruction exception and kill
+// the application, so nothing here touches a port then.
+HeldDevice g_portAccess;
 
-// True exactly while InterruptDeviceHandle is a handle from a successful open
-// not yet closed. A failed open (INVALID_HANDLE_VALUE) or a closed handle is
-// never closed again nor sent a request: once closed, its value may belong to
-// another object of the application.
-bool g_interruptDeviceOpen = false;
+// InterruptDeviceHandle, the interrupt device of the active board. Requests
+// go to it only while it is held.
+HeldDevice g_interruptDevice;
 
 // True from the first accepted VARNO_ActiveBoard on: only then do the port
 // fields of ActiveBoardState name a board. Before it they are 0, which would
@@ -72,54 +68,26 @@ bool g_boardSelected = false;
 
 // Whether register ports of the active board may be accessed now. Every
 // routine that touches a derived port asks this first.
-bool BoardPortsUsable() { return g_portAccess && g_boardSelected; }
+bool BoardPortsUsable() { return g_portAccess.held && g_boardSelected; }
 
 // "\\.\VARNO0" .. "\\.\VARNO3": the interrupt device of board n.
 const char* const kInterruptDeviceNames[DREMOR_MAX_BOARDS] = {
     VARNO_DEVICE_PREFIX "0", VARNO_DEVICE_PREFIX "1", VARNO_DEVICE_PREFIX "2", VARNO_DEVICE_PREFIX "3"};
 
-PlatformHandle OpenDevice(const char* name) {
-  return PlatformCreateFile(name, PLATFORM_GENERIC_READ, 0, PLATFORM_OPEN_EXISTING,
-                            PLATFORM_FILE_ATTRIBUTE_NORMAL);
-}
-
-// Opens the interrupt device of board `board` (0-3) as InterruptDeviceHandle.
-// Returns false when the open failed.
+// Opens the interrupt device of board `board` (0-3). Returns false when the
+// open failed.
 bool OpenInterruptDevice(uint16_t board) {
   // ActiveIndex is below BoardCount (at most 4) whenever it changes, so the
   // mask only guards the table.
-  g_state.InterruptDeviceHandle = OpenDevice(kInterruptDeviceNames[board & (DREMOR_MAX_BOARDS - 1)]);
-  g_interruptDeviceOpen = g_state.InterruptDeviceHandle != PLATFORM_INVALID_HANDLE;
-  return g_interruptDeviceOpen;
-}
-
-// Closes the interrupt device if it is held, and forgets it. Returns
-// CloseHandle's result, or 0 when none was held.
-int32_t CloseInterruptDevice() {
-  if (!g_interruptDeviceOpen) return 0;
-  g_interruptDeviceOpen = false;
-  const int32_t result = PlatformCloseHandle(g_state.InterruptDeviceHandle);
-  g_state.InterruptDeviceHandle = 0;
-  return result;
-}
-
-// Closes "\\.\kelvra" if it is held, and forgets it: from here on no port
-// access. Returns CloseHandle's result, or 0 when none was held.
-int32_t ClosePortAccess() {
-  if (!g_portAccess) return 0;
-  g_portAccess = false;
-  const int32_t result = PlatformCloseHandle(g_state.PortAccessHandle);
-  g_state.PortAccessHandle = 0;
-  return result;
+  return HeldDeviceOpen(&g_interruptDevice, kInterruptDeviceNames[board & (DREMOR_MAX_BOARDS - 1)]);
 }
 
 // A synchronous request to the interrupt driver. Fails without asking when no
 // interrupt device is held. The byte count the driver reports is not used.
 bool SendRequest(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize) {
-  if (!g_interruptDeviceOpen) return false;
+  if (!g_interruptDevice.held) return false;
   uint32_t returned = 0;
-  return PlatformDeviceIoControl(g_state.InterruptDeviceHandle, code, in, inSize, out, outSize,
-                                 &returned) != 0;
+  return PlatformDeviceIoControl(g_interruptDevice.handle, code, in, inSize, out, outSize, &returned) != 0;
 }
 
 uint32_t ReadConfig32(uint8_t bus, uint8_t device, uint8_t reg) {
@@ -338,15 +306,13 @@ unsigned short DREMOR_CALL VARNO_GetDllVersion(void) { return DREMOR_DLL_VERSION
 unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
   // Both devices are opened with share mode 0: handles of ours from before
   // would make the new opens fail, and would leak. Close them first.
-  CloseInterruptDevice();
-  ClosePortAccess();
+  HeldDeviceClose(&g_interruptDevice);
+  HeldDeviceClose(&g_portAccess);
 
   // The interrupt device first: without it the board cannot be used at all.
   if (!OpenInterruptDevice(g_state.Active.ActiveIndex)) return DREMOR_ERR_NO_INTERRUPT_DEVICE;
 
-  g_state.PortAccessHandle = OpenDevice(VARNO_PORT_ACCESS_DEVICE);
-  if (g_state.PortAccessHandle == PLATFORM_INVALID_HANDLE) return DREMOR_ERR_NO_DRIVER;
-  g_portAccess = true;
+  if (!HeldDeviceOpen(&g_portAccess, VARNO_PORT_ACCESS_DEVICE)) return DREMOR_ERR_NO_DRIVER;
 
   const uint16_t status = ScanBus();
   *count = g_state.Active.BoardCount;
@@ -354,8 +320,8 @@ unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
 }
 
 int DREMOR_CALL VARNO_DriverClose(void) {
-  ClosePortAccess();
-  return CloseInterruptDevice();
+  HeldDeviceClose(&g_portAccess);
+  return HeldDeviceClose(&g_interruptDevice);
 }
 
 unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version) {
@@ -377,7 +343,7 @@ unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board, uns
                                                        unsigned short* dioPort, unsigned short* adPort) {
   if (!g_state.Active.BoardsFound) {
     // The lazy scan needs port access; without it nothing can be found.
-    if (!g_portAccess || ScanBus() != DREMOR_OK) return DREMOR_ERR_LAZY_NO_BOARD;
+    if (!g_portAccess.held || ScanBus() != DREMOR_OK) return DREMOR_ERR_LAZY_NO_BOARD;
   }
   if (board >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
   const uint16_t base = g_state.BoardTable[board].IoBase;
@@ -398,7 +364,7 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
   // Re-bind the interrupt driver to the new board. The device is exclusive,
   // so the old handle goes first; the pause lets the driver release the
   // board it served.
-  CloseInterruptDevice();
+  HeldDeviceClose(&g_interruptDevice);
   PlatformSleep(100);
   return OpenInterruptDevice(board) ? DREMOR_OK : DREMOR_ERR_NO_INTERRUPT_DEVICE;
 }

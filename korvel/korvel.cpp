@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "held_device.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -19,22 +20,20 @@ struct BoardRecord {
 
 // The library's process-wide state, zero at load except ActiveIndex.
 struct KorvelState {
-  PlatformHandle PortAccessHandle;
   BoardRecord BoardTable[KORVEL_MAX_BOARDS];
   uint16_t BoardCount;
   uint16_t BoardsFound;  // 1 once any scan has recorded a board; never cleared
   uint16_t ActiveIndex;
 };
 
-KorvelState g_state = {0, {}, 0, 0, KORVEL_NO_ACTIVE_BOARD};
+KorvelState g_state = {{}, 0, 0, KORVEL_NO_ACTIVE_BOARD};
 
-// True exactly while PortAccessHandle is a handle from a successful open that
-// has not been closed: the span in which the CPU lets this process execute
-// port instructions. Outside it a port instruction would raise a
-// privileged-instruction exception and kill the application, so nothing here
-// touches a port then. Kept as a lone byte so that the I/O exports test it
-// with a single compare.
-bool g_portAccess = false;
+// PortAccessHandle, the port-access driver. While it is held the CPU lets
+// this process execute port instructions; outside that span a port
+// instruction would raise a privileged-instruction exception and kill the
+// application, so nothing here touches a port then. Its `held` byte is what
+// the I/O exports test, with a single compare.
+HeldDevice g_portAccess = {0, false};
 
 void RecordBoard(uint8_t bus, uint8_t device, uint16_t kind) {
   if (g_state.BoardCount >= KORVEL_MAX_BOARDS) return;  // the table holds 16 boards; more are ignored
@@ -67,16 +66,6 @@ uint16_t ScanBus() {
   return g_state.BoardCount != 0 ? KORVEL_OK : KORVEL_ERR_NO_BOARD;
 }
 
-// Closes the port-access handle if one is held, and forgets it: its value may
-// later belong to another object of the application, which a stale close must
-// not hit. Returns CloseHandle's result, or 0 when no handle was held.
-int32_t ClosePortAccess() {
-  if (!g_portAccess) return 0;
-  g_portAccess = false;
-  const int32_t result = PlatformCloseHandle(g_state.PortAccessHandle);
-  g_state.PortAccessHandle = 0;
-  return result;
-}
 
 }  // namespace
 
@@ -91,18 +80,14 @@ unsigned short KORVEL_CALL PCI_GetDllVersion(void) { return KORVEL_DLL_VERSION; 
 unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
   // The device is opened with share mode 0: an older handle of ours could
   // make the new open fail, and would leak. Close it first.
-  ClosePortAccess();
-  g_state.PortAccessHandle =
-      PlatformCreateFile("\\\\.\\kelvra", PLATFORM_GENERIC_READ, 0, PLATFORM_OPEN_EXISTING,
-                         PLATFORM_FILE_ATTRIBUTE_NORMAL);
-  if (g_state.PortAccessHandle == PLATFORM_INVALID_HANDLE) return KORVEL_ERR_NO_DRIVER;
-  g_portAccess = true;
+  HeldDeviceClose(&g_portAccess);
+  if (!HeldDeviceOpen(&g_portAccess, "\\\\.\\kelvra")) return KORVEL_ERR_NO_DRIVER;
   const uint16_t status = ScanBus();
   *count = g_state.BoardCount;
   return status;
 }
 
-int KORVEL_CALL PCI_DriverClose(void) { return ClosePortAccess(); }
+int KORVEL_CALL PCI_DriverClose(void) { return HeldDeviceClose(&g_portAccess); }
 
 unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version) {
   *version = KORVEL_DRIVER_VERSION;
@@ -115,7 +100,7 @@ unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(unsigned short board, unsig
                                                      unsigned short* base4, unsigned short* base5) {
   if (!g_state.BoardsFound) {
     // The lazy scan needs port access; without it nothing can be found.
-    if (!g_portAccess || ScanBus() != KORVEL_OK) return KORVEL_ERR_LAZY_NO_BOARD;
+    if (!g_portAccess.held || ScanBus() != KORVEL_OK) return KORVEL_ERR_LAZY_NO_BOARD;
   }
   if (board >= g_state.BoardCount) return KORVEL_ERR_BOARD_RANGE;
   const BoardRecord& row = g_state.BoardTable[board];
@@ -138,19 +123,19 @@ unsigned short KORVEL_CALL PCI_ActiveBoard(unsigned short board) {
 unsigned short KORVEL_CALL PCI_WhichBoardActive(void) { return g_state.ActiveIndex; }
 
 void KORVEL_CALL KORVEL_DO(unsigned short port, unsigned short pattern) {
-  if (g_portAccess) PortWrite16(port, pattern);
+  if (g_portAccess.held) PortWrite16(port, pattern);
 }
 
 unsigned short KORVEL_CALL KORVEL_DI(unsigned short port) {
-  return g_portAccess ? PortRead16(port) : (unsigned short)0xFFFF;
+  return g_portAccess.held ? PortRead16(port) : (unsigned short)0xFFFF;
 }
 
 void KORVEL_CALL LUMAR_DO(unsigned short port, unsigned char pattern) {
-  if (g_portAccess) PortWrite8(port, pattern);
+  if (g_portAccess.held) PortWrite8(port, pattern);
 }
 
 unsigned char KORVEL_CALL LUMAR_DI(unsigned short port) {
-  return g_portAccess ? PortRead8(port) : (unsigned char)0xFF;
+  return g_portAccess.held ? PortRead8(port) : (unsigned char)0xFF;
 }
 
 }  // extern "C"
