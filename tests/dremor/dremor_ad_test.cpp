@@ -29,14 +29,10 @@ using daqtest::Out;
 using daqtest::SlotCast;
 using daqtest::W8;
 
-constexpr uint16_t kIo = 0xE000;  // board block of SelectedBoard()
+constexpr uint16_t kIo = daqtest::kSelectedIo;
 constexpr uint64_t kIoCycle = daqsim::Clock::kIoCycleNs;
 
-uint32_t Bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
+using daqtest::Bits;
 
 // The volts of `code` on +-range, by another road than the library's: the
 // range as an integer mantissa and a power of two, the product in integers

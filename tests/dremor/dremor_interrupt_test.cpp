@@ -29,20 +29,12 @@ using daqtest::NamedTrace;
 using daqtest::SlotCast;
 using daqtest::W8;
 
-constexpr uint16_t kBridge = 0xD000, kIo = 0xE000;  // SelectedBoard()
-constexpr uint32_t kFloatUntouched = 0x7F7F7F7Fu;
+constexpr uint16_t kBridge = daqtest::kSelectedBridge, kIo = daqtest::kSelectedIo;
+using daqtest::kFloatUntouched;
 constexpr uint32_t kCountUntouched = 0xDEADBEEFu;
 
-uint32_t Bits(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, sizeof u);
-  return u;
-}
-float Untouched() {
-  float f;
-  std::memcpy(&f, &kFloatUntouched, 4);
-  return f;
-}
+using daqtest::Bits;
+float Untouched() { return daqtest::UntouchedFloat(); }
 bool AllUntouched(const std::vector<float>& v) {
   return std::all_of(v.begin(), v.end(), [](float f) { return Bits(f) == kFloatUntouched; });
 }

@@ -25,7 +25,7 @@ using daqtest::NamedTrace;
 using daqtest::SlotCast;
 using daqtest::W8;
 
-constexpr uint16_t kIo = 0xE000;  // board block of SelectedBoard()
+constexpr uint16_t kIo = daqtest::kSelectedIo;
 
 using PacerSlots = uint16_t(DREMOR_CALL*)(void*, uint32_t, uint32_t);
 
@@ -40,7 +40,6 @@ constexpr PacerOp kPacerOps[] = {{"VARNO_AdsPacerHex", false}, {"VARNO_AdsPacer"
 class PacerTest : public DremorTest {
  protected:
   static constexpr size_t kMax = 1024;
-  static constexpr uint32_t kFloatUntouched = 0x7F7F7F7Fu;
 
   void SetUp() override {
     DremorTest::SetUp();
@@ -48,11 +47,7 @@ class PacerTest : public DremorTest {
     std::fill(std::begin(codes), std::end(codes), kUntouched);
     std::fill(std::begin(volts), std::end(volts), Untouched());
   }
-  static float Untouched() {
-    float f;
-    std::memcpy(&f, &kFloatUntouched, 4);
-    return f;
-  }
+  static float Untouched() { return daqtest::UntouchedFloat(); }
   uint16_t Run(const PacerOp& op, uint32_t countSlot, uint32_t divisorSlot) {
     void* buffer = op.volts ? static_cast<void*>(volts) : static_cast<void*>(codes);
     auto fn = op.volts ? SlotCast<PacerSlots>(api.VARNO_AdsPacer) : SlotCast<PacerSlots>(api.VARNO_AdsPacerHex);
@@ -60,9 +55,7 @@ class PacerTest : public DremorTest {
   }
   bool Stored(const PacerOp& op, size_t i) const {
     if (!op.volts) return codes[i] != kUntouched;
-    uint32_t u;
-    std::memcpy(&u, &volts[i], 4);
-    return u != kFloatUntouched;
+    return daqtest::Bits(volts[i]) != daqtest::kFloatUntouched;
   }
   // The trace ends with the pacer parked: count 1 loaded into counter 0.
   static bool EndsParked(const std::vector<Named>& trace) {

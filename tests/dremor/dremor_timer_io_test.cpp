@@ -26,8 +26,7 @@ using daqtest::Out;
 using daqtest::SlotCast;
 using daqtest::W8;
 
-// The board block of SelectedBoard().
-constexpr uint16_t kIo = 0xE000;
+constexpr uint16_t kIo = daqtest::kSelectedIo;
 
 using SetupTimerSlots = void(DREMOR_CALL*)(uint32_t, uint32_t);
 using DoSlot = void(DREMOR_CALL*)(uint32_t);

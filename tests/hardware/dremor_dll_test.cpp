@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dynlib.h"
+#include "slot_cast.h"
 #include "stdcall_probe.h"
 
 namespace {
@@ -32,12 +33,7 @@ constexpr Export kExports[] = {
     {"VARNO_GetBuffer", 24},      {"VARNO_GetFloatBuffer", 25},   {"VARNO_AdsPacerHex", 26},
 };
 
-uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
-uint32_t FloatSlot(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  return u;
-}
+using daqtest::Slot;
 
 class DremorDllTest : public ::testing::Test {
  protected:
@@ -60,7 +56,7 @@ TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
   uint16_t w[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};
   const uint32_t junk = 0xC0DE0000u;
 
-  auto r = ProbeStdcall(Fn("VARNO_FloatSub"), {FloatSlot(1.5f), FloatSlot(0.25f)}, true);
+  auto r = ProbeStdcall(Fn("VARNO_FloatSub"), {daqtest::Bits(1.5f), daqtest::Bits(0.25f)}, true);
   EXPECT_EQ(r.espDelta, 0);
   EXPECT_EQ(r.st0, 1.25f);
   r = ProbeStdcall(Fn("VARNO_ShortSub"), {junk | 0x8000u, junk | 0x0001u});

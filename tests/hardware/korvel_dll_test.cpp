@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "dynlib.h"
+#include "slot_cast.h"
 #include "stdcall_probe.h"
 
 namespace {
@@ -29,12 +30,7 @@ constexpr Export kExports[] = {
     {"LUMAR_DI", 14},
 };
 
-uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
-uint32_t FloatSlot(float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  return u;
-}
+using daqtest::Slot;
 
 class KorvelDllTest : public ::testing::Test {
  protected:
@@ -59,7 +55,7 @@ TEST_F(KorvelDllTest, EachExportBalancesTheStackAndAnswersWithoutTheDriver) {
   for (auto& w : words) w = 0x5A5A;
   const uint32_t junk = 0xC0DE0000u;
 
-  auto r = ProbeStdcall(Fn("PCI_FloatSub2"), {FloatSlot(1.5f), FloatSlot(0.25f)}, true);
+  auto r = ProbeStdcall(Fn("PCI_FloatSub2"), {daqtest::Bits(1.5f), daqtest::Bits(0.25f)}, true);
   EXPECT_EQ(r.espDelta, 0);
   EXPECT_EQ(r.st0, 1.25f);
 

@@ -449,10 +449,7 @@ TEST_F(KorvelTest, ArithmeticAndVersionExports) {
                               {3.4e38f, -3.4e38f, INFINITY}};
   for (const auto& c : floats) {
     const float got = api.PCI_FloatSub2(c.a, c.b);
-    uint32_t gotBits, wantBits;
-    std::memcpy(&gotBits, &got, 4);
-    std::memcpy(&wantBits, &c.want, 4);
-    EXPECT_EQ(gotBits, wantBits) << c.a << " - " << c.b;
+    EXPECT_EQ(daqtest::Bits(got), daqtest::Bits(c.want)) << c.a << " - " << c.b;
   }
   struct ShortCase {
     int16_t a, b, want;

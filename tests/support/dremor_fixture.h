@@ -13,6 +13,7 @@
 
 #include "daqsim/bench.h"
 #include "dremor_api.h"
+#include "slot_cast.h"
 #include "trace_util.h"
 #include "varno_board_map.h"
 
@@ -25,6 +26,12 @@ using daqsim::MultifunctionBoard;
 using daqsim::PciLocation;
 
 inline constexpr uint16_t kUntouched = 0xBEEF;
+// A float output's contents before a call that must not write it.
+inline constexpr uint32_t kFloatUntouched = 0x7F7F7F7Fu;
+inline float UntouchedFloat() { return FromBits(kFloatUntouched); }
+// The blocks of the board SelectedBoard() places and selects.
+inline constexpr uint16_t kSelectedBridge = 0xD000;
+inline constexpr uint16_t kSelectedIo = 0xE000;
 inline const std::string kKelvra = "\\\\.\\kelvra";
 
 inline std::string Varno(unsigned n) { return "\\\\.\\VARNO" + std::to_string(n); }

@@ -2,6 +2,9 @@
 #ifndef DAQ_TESTS_SUPPORT_SLOT_CAST_H
 #define DAQ_TESTS_SUPPORT_SLOT_CAST_H
 
+#include <cstdint>
+#include <cstring>
+
 namespace daqtest {
 
 // Reinterprets an export as taking and returning whole 32-bit slots. Every
@@ -12,6 +15,22 @@ template <class To, class From>
 To SlotCast(From f) {
   return reinterpret_cast<To>(reinterpret_cast<void (*)(void)>(f));
 }
+
+// The bits of a single-precision float, and back: floats are compared bit
+// for bit, and pass through an argument slot as their bits.
+inline uint32_t Bits(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+inline float FromBits(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
+// A pointer as a 32-bit argument slot (32-bit targets only).
+inline uint32_t Slot(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
 
 }  // namespace daqtest
 
