@@ -12,7 +12,7 @@
 
 #include "daqsim/bench.h"
 #include "dremor.h"
-#include "dremor_convert.h"
+#include "dremor_internal.h"
 
 namespace {
 

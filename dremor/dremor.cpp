@@ -7,11 +7,13 @@
 
 #include <limits>
 
-#include "dremor_convert.h"
+#include "dremor_internal.h"
 #include "held_device.h"
+#include "kelvra.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
+#include "varno_ioctl.h"
 
 namespace {
 
@@ -71,7 +73,8 @@ bool g_boardSelected = false;
 bool BoardPortsUsable() { return g_portAccess.held && g_boardSelected; }
 
 // "\\.\VARNO0" .. "\\.\VARNO3": the interrupt device of board n.
-const char* const kInterruptDeviceNames[DREMOR_MAX_BOARDS] = {
+static_assert(VARNO_DEVICES == DREMOR_MAX_BOARDS, "one interrupt device per row of the board table");
+const char* const kInterruptDeviceNames[VARNO_DEVICES] = {
     VARNO_DEVICE_PREFIX "0", VARNO_DEVICE_PREFIX "1", VARNO_DEVICE_PREFIX "2", VARNO_DEVICE_PREFIX "3"};
 
 // Opens the interrupt device of board `board` (0-3). Returns false when the
@@ -90,35 +93,25 @@ bool SendRequest(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t o
   return PlatformDeviceIoControl(g_interruptDevice.handle, code, in, inSize, out, outSize, &returned) != 0;
 }
 
-uint32_t ReadConfig32(uint8_t bus, uint8_t device, uint8_t reg) {
-  PciSelectConfigRegister(bus, device, 0, reg);
-  return PortRead32(PCI_CONFIG_DATA_PORT);
-}
+// The boards Dremor drives.
+constexpr PciIdMatch kPciIds[] = {{VARNO_PCI_VENDOR_ID, VARNO_PCI_DEVICE_ID, 0}};
 
-void RecordBoard(uint8_t bus, uint8_t device) {
+void RecordBoard(void*, uint8_t bus, uint8_t device, uint16_t) {
   // The table holds 4 boards, and interrupt devices exist for boards 0-3
   // only: further boards are passed over without a configuration read.
   if (g_state.Active.BoardCount >= DREMOR_MAX_BOARDS) return;
   BoardRecord& row = g_state.BoardTable[g_state.Active.BoardCount];
-  row.BridgeBase = uint16_t(ReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BRIDGE_BAR) & 0xFFFEu);
-  row.IoBase = uint16_t(ReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BOARD_BAR) & 0xFFFEu);
-  row.Irq = uint16_t(ReadConfig32(bus, device, PCI_REG_INTERRUPT));
+  row.BridgeBase = uint16_t(PciReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BRIDGE_BAR) & PCI_BASE_WORD_MASK);
+  row.IoBase = uint16_t(PciReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BOARD_BAR) & PCI_BASE_WORD_MASK);
+  row.Irq = uint16_t(PciReadConfig32(bus, device, PCI_REG_INTERRUPT));
   g_state.Active.BoardsFound = 1;
   ++g_state.Active.BoardCount;
 }
 
-// Buses 0-9, devices 0-31, function 0: board numbers follow this order.
-// Callers hold port access.
+// Board numbers follow the order of the bus walk. Callers hold port access.
 uint16_t ScanBus() {
   g_state.Active.BoardCount = 0;
-  for (uint8_t bus = 0; bus < PCI_SCAN_BUSES; ++bus) {
-    for (uint8_t device = 0; device < PCI_DEVICES_PER_BUS; ++device) {
-      PciSelectConfigRegister(bus, device, 0, PCI_REG_ID);
-      const uint16_t vendor = PortRead16(PCI_CONFIG_DATA_PORT);
-      const uint16_t deviceId = PortRead16(PCI_CONFIG_DATA_HIGH_PORT);
-      if (vendor == VARNO_PCI_VENDOR_ID && deviceId == VARNO_PCI_DEVICE_ID) RecordBoard(bus, device);
-    }
-  }
+  PciWalkBus(kPciIds, sizeof kPciIds / sizeof kPciIds[0], RecordBoard, nullptr);
   return g_state.Active.BoardCount != 0 ? DREMOR_OK : DREMOR_ERR_NO_BOARD;
 }
 
@@ -146,8 +139,8 @@ void ProgramCounter(uint16_t counter, uint16_t count) {
   const uint16_t n = counter & 3u;
   const uint16_t port = Add16(g_state.Active.TimerBase, uint16_t(n * VARNO_COUNTER_STRIDE));
   PortWrite8(Add16(g_state.Active.TimerBase, VARNO_COUNTER_CONTROL), uint8_t((n << 6) + VARNO_CW_MODE2_LOHI));
-  PortWrite8(port, uint8_t(count & 0xFFu));
-  PortWrite8(port, uint8_t((count >> 8) & 0xFFu));
+  PortWrite8(port, CountLowByte(count));
+  PortWrite8(port, CountHighByte(count));
 }
 
 // Puts the active board into its quiet state: bridge interrupt off, channel
@@ -166,45 +159,24 @@ uint16_t ResetBoard() {
 
 // ---- Input ranges -----------------------------------------------------------
 
-// RangeTable: a configuration code, the full scale of its input range in
-// volts (single-precision constants: conversions use exactly these), and its
-// settling count N; the settling wait runs for 4 x N clocks of counter 2.
-struct RangeRow {
-  uint16_t code;
-  float rangeVolts;
-  uint16_t settling;
-};
-constexpr uint16_t kSettlingClocksPerStep = 4;
-constexpr RangeRow kRangeTable[] = {
-    {0, 10.0f, 23},  {1, 5.0f, 23},  {2, 2.5f, 23},  {3, 1.25f, 23},
-    {16, 10.0f, 23}, {17, 1.0f, 28}, {18, 0.1f, 140}, {19, 0.01f, 1300},
-};
-
 // The byte of a configuration code that GainControl receives: its low byte.
 uint8_t GainByteOf(uint16_t code) { return uint8_t(code & 0xFFu); }
-
-const RangeRow* RangeRowOf(uint16_t code) {
-  for (const RangeRow& row : kRangeTable) {
-    if (row.code == code) return &row;
-  }
-  return nullptr;
-}
 
 // Clocks of counter 2 to settle after selecting `code`. A code without a row
 // gets the longest wait of the table: its gain is unknown, so assume the
 // slowest.
 uint16_t SettlingCountOf(uint16_t code) {
-  const RangeRow* row = RangeRowOf(code);
-  return row ? uint16_t(kSettlingClocksPerStep * row->settling) : uint16_t(DREMOR_UNKNOWN_CODE_SETTLING);
+  const VarnoRange* row = VarnoRangeOf(code);
+  return row ? uint16_t(VARNO_SETTLING_CLOCKS_PER_STEP * row->settling) : VarnoLongestSettling();
 }
 
 // The range volts are converted with under `code`. A code without a row put
 // its low byte on the board: if that byte is a code of the table, the board
 // runs that range. Otherwise the gain is unknown and every reading is NaN.
 float RangeOf(uint16_t code) {
-  const RangeRow* row = RangeRowOf(code);
-  if (!row) row = RangeRowOf(GainByteOf(code));
-  return row ? row->rangeVolts : std::numeric_limits<float>::quiet_NaN();
+  const VarnoRange* row = VarnoRangeOf(code);
+  if (!row) row = VarnoRangeOf(GainByteOf(code));
+  return row ? row->fullScale : std::numeric_limits<float>::quiet_NaN();
 }
 
 // (code - 2048) x 1/2048 x range: both products are exact in double
@@ -224,8 +196,8 @@ void SettlingWait(uint32_t requested) {
   const uint16_t control = Add16(g_state.Active.TimerBase, VARNO_COUNTER_CONTROL);
   const uint16_t counter2 = Add16(g_state.Active.TimerBase, VARNO_COUNTER2);
   PortWrite8(control, VARNO_CW_COUNTER2_MODE0);
-  PortWrite8(counter2, VARNO_COUNT_LOW_BYTE(count));
-  PortWrite8(counter2, VARNO_COUNT_HIGH_BYTE(count));
+  PortWrite8(counter2, CountLowByte(count));
+  PortWrite8(counter2, CountHighByte(count));
   // A first latch and read-back, discarded: the count is not loaded yet.
   PortWrite8(control, VARNO_CW_LATCH_COUNTER2);
   (void)PortRead8(counter2);
@@ -312,7 +284,7 @@ unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
   // The interrupt device first: without it the board cannot be used at all.
   if (!OpenInterruptDevice(g_state.Active.ActiveIndex)) return DREMOR_ERR_NO_INTERRUPT_DEVICE;
 
-  if (!HeldDeviceOpen(&g_portAccess, VARNO_PORT_ACCESS_DEVICE)) return DREMOR_ERR_NO_DRIVER;
+  if (!HeldDeviceOpen(&g_portAccess, KELVRA_DEVICE_NAME)) return DREMOR_ERR_NO_DRIVER;
 
   const uint16_t status = ScanBus();
   *count = g_state.Active.BoardCount;

@@ -2,7 +2,8 @@
  * (12-bit A/D converter, 16-bit digital port, 8254 timer).
  *
  * Usable from C and C++, with MinGW and MSVC. On 32-bit Windows every export
- * is __stdcall under its plain name (Dremor.dll, ordinals in dremor.def).
+ * is __stdcall under its plain name; dremor.def lists the exports of
+ * Dremor.dll with their ordinals.
  * Every argument occupies a 32-bit slot of which only the stated width is
  * used. Statuses are 16-bit, 0 for success; pointer arguments are not tested.
  * Register map, PCI identity and driver requests: varno_board_map.h.
@@ -38,7 +39,7 @@
  * board n (opened first), and the port-access driver "\\.\kelvra", while whose
  * handle is held the process may execute port instructions.
  *
- * Behaviour beyond the plain contract, which callers may rely on:
+ * Guarantees callers may rely on:
  *  - No port access is ever made while "\\.\kelvra" is not held (before a
  *    successful VARNO_DriverInit, after one that failed, after
  *    VARNO_DriverClose): a port instruction then would kill the application.
@@ -49,8 +50,8 @@
  *    accepted VARNO_ActiveBoard; before it, operations that would use them make
  *    no port access (ports 0x0000-0x0030 belong to the PC's DMA and interrupt
  *    controllers); where they have a status they answer 13.
- *  - The same holds for every operation on the active board (ordinals 12-19
- *    and 26) whenever it may not touch a port, that is before the first
+ *  - The same holds for every operation on the active board (timer,
+ *    digital I/O, A/D configuration and conversions) whenever it may not touch a port, that is before the first
  *    accepted VARNO_ActiveBoard or while "\\.\kelvra" is not held: those with
  *    a status (VARNO_Di, VARNO_SetChannelConfig, the conversions) return 13
  *    and write nothing through their pointers, VARNO_SetChannelConfig keeps
@@ -58,13 +59,13 @@
  *  - Configuration codes without a row in the range table (4-15, 20-65535):
  *    VARNO_SetChannelConfig writes channel and low byte and stores the code as
  *    for any other, and settles with the longest count of the table,
- *    DREMOR_UNKNOWN_CODE_SETTLING (5200 counter-2 clocks). Volts under such a
+ *    the longest settling wait of the range table (that of code 19). Volts under such a
  *    code use the range of the byte that went to GainControl when that byte
- *    is itself a code of the table (0x0113 put 0x13 on the board: +-0.01 V),
+ *    is itself a code of the table (0x0113 put 0x13 on the board: code 19's range),
  *    and are otherwise a quiet NaN, so that an unknown gain is never taken for
  *    a reading. VARNO_Polling and VARNO_AdsPacerHex return codes under any
  *    configuration.
- *  - Interrupt-driven acquisition (ordinals 20-25) follows the same rule:
+ *  - Interrupt-driven acquisition (VARNO_InstallIrq to VARNO_GetFloatBuffer) follows the same rule:
  *    VARNO_INT_AdStart answers 13 and does nothing at all (configuration code
  *    kept) when it may not touch a port; VARNO_INT_AdStop then answers 13 too,
  *    without parking anything and without telling the driver to stop (this
@@ -77,8 +78,8 @@
  *    VARNO_GetFloatBuffer answers 17 (no buffer of that size can exist; no
  *    allocation is made, `volts` untouched), VARNO_GetBuffer answers 110 (the
  *    request cannot be made; `buffer` untouched).
- *  - VARNO_INT_AdStart with a code without a row settles for
- *    DREMOR_UNKNOWN_CODE_SETTLING clocks, and VARNO_GetFloatBuffer converts
+ *  - VARNO_INT_AdStart with a code without a row settles for as
+ *    long as VARNO_SetChannelConfig does, and VARNO_GetFloatBuffer converts
  *    under such a code as the polled conversions do (the gain byte's range,
  *    or NaN).
  *  - A repeated VARNO_DriverInit first closes the handles it held (both
@@ -92,6 +93,8 @@
  */
 #ifndef DREMOR_H
 #define DREMOR_H
+
+#include <stdint.h>
 
 #include "varno_board_map.h"
 
@@ -125,8 +128,11 @@ extern "C" {
 #define DREMOR_ERR_LAZY_NO_BOARD 6         /* VARNO_GetConfigAddressSpace: no board recorded yet, and
                                               none could be found now (none on the bus, or no port
                                               access) */
-#define DREMOR_ERR_BOARD_RANGE 13          /* board number not below the board count, or no board
-                                              selected yet */
+#define DREMOR_ERR_BOARD_RANGE 13          /* the board number (or, for the operations on the active
+                                              board, the active board number) is not below the board
+                                              count; or no board has been selected yet; or the
+                                              operation needs port access and "\\.\kelvra" is not
+                                              held now */
 #define DREMOR_ERR_NO_BOARD 14             /* VARNO_DriverInit: the scan found no board */
 #define DREMOR_ERR_NO_MEMORY 17            /* a temporary buffer could not be allocated */
 #define DREMOR_ERR_NO_INTERRUPT_DEVICE 101 /* the interrupt device of the board cannot be opened */
@@ -134,7 +140,7 @@ extern "C" {
 #define DREMOR_ERR_INSTALL_IRQ 111         /* a request of VARNO_InstallIrq failed */
 
 /* Board table capacity: boards 0-3, one interrupt device each. */
-#define DREMOR_MAX_BOARDS VARNO_MAX_BOARDS
+#define DREMOR_MAX_BOARDS 4
 
 #define DREMOR_DLL_VERSION 0x0300
 /* What VARNO_GetDriverVersion leaves in the caller's word when the driver
@@ -143,42 +149,36 @@ extern "C" {
 
 /* Configuration codes of VARNO_SetChannelConfig: the low byte goes to the
  * board's GainControl register; the code selects the input range the library
- * converts with and the settling wait (in clocks of 8254 counter 2):
- *   code  range       settling     code  range       settling
- *   0     +-10 V      92           16    +-10 V      92
- *   1     +-5 V       92           17    +-1 V       112
- *   2     +-2.5 V     92           18    +-0.1 V     560
- *   3     +-1.25 V    92           19    +-0.01 V    5200
- * The ranges are single-precision constants (0.1f and 0.01f for codes 18 and
- * 19). A code converts to volts as (code - 2048) / 2048 x range, computed
- * exactly and rounded once to single precision. */
-#define DREMOR_UNKNOWN_CODE_SETTLING 5200
+ * converts with and the settling wait (in clocks of 8254 counter 2). Codes,
+ * ranges and settling counts: VARNO_RANGE_TABLE in varno_board_map.h. A code
+ * converts to volts as (code - 2048) / 2048 x range, computed exactly and
+ * rounded once to single precision. */
 
-/* Ordinal 2: a - b. */
+/* a - b. */
 DREMOR_API float DREMOR_CALL VARNO_FloatSub(float a, float b);
-/* Ordinal 3: a - b, wrapping modulo 2^16. */
+/* a - b, wrapping modulo 2^16. */
 DREMOR_API short DREMOR_CALL VARNO_ShortSub(short a, short b);
-/* Ordinal 4: the library version, 0x0300. */
+/* The library version, 0x0300. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetDllVersion(void);
-/* Ordinal 5: closes the devices held from before; opens the interrupt device
+/* Closes the devices held from before; opens the interrupt device
  * of board VARNO_WhichBoardActive() (0 at load; status 101 on failure), then
  * "\\.\kelvra" (status 1 on failure; the interrupt device stays open until
  * VARNO_DriverClose), then scans buses 0-9, devices 0-31, function 0 and
  * writes the number of boards found (at most 4) through `count`.
  * Status 0, 1, 14 or 101; on 1 and 101 `count` is not written. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count);
-/* Ordinal 6: closes "\\.\kelvra" and the interrupt device. Returns the result
+/* Closes "\\.\kelvra" and the interrupt device. Returns the result
  * of closing the interrupt device: nonzero when it was closed, 0 when none
  * was held. Board table, board count and active board stay. */
 DREMOR_API int DREMOR_CALL VARNO_DriverClose(void);
-/* Ordinal 7: writes 0x1234 through `version`, then asks the interrupt driver;
+/* Writes 0x1234 through `version`, then asks the interrupt driver;
  * on success writes its 16-bit version and returns 0, else returns 2 (also
  * when no interrupt device is held). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version);
-/* Ordinal 8: writes the active board's interrupt line (0 before any
+/* Writes the active board's interrupt line (0 before any
  * selection) and returns 0. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq);
-/* Ordinal 9: for board `board` (which need not be the active one) writes its
+/* For board `board` (which need not be the active one) writes its
  * IoBase, the DigitalIo port (IoBase + 0x20) and the AdData port
  * (IoBase + 0x30), 16-bit sums. Scans by itself while no scan has ever
  * recorded a board, and only while "\\.\kelvra" is held. Status 0, 6 or 13;
@@ -187,45 +187,45 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short
                                                                   unsigned short* ioBase,
                                                                   unsigned short* dioPort,
                                                                   unsigned short* adPort);
-/* Ordinal 10: makes board `board` the active board: derives its register
+/* Makes board `board` the active board: derives its register
  * ports, resets it (bridge interrupt off, channel 0, counters 1, 0, 2 parked),
  * closes the interrupt device held, waits 100 ms and opens the interrupt
  * device of the new board. Status 0, 13 (board not below the count: nothing
  * changes) or 101 (the new board's interrupt device cannot be opened; the
  * board is active and reset all the same). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board);
-/* Ordinal 11: the number of the active board, 0 before any selection. */
+/* The number of the active board, 0 before any selection. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_WhichBoardActive(void);
 
-/* Ordinal 12: loads 8254 counter (counter AND 3) of the active board with
+/* Loads 8254 counter (counter AND 3) of the active board with
  * `divisor` in mode 2 (rate generator: one output pulse every `divisor`
  * clocks, 0 meaning 65536), low byte then high byte. Counter number 3 names
  * the control register itself: the control word 0xF4 and both count bytes
  * then all land there. Counts are clocks of the board's counter clock, whose
  * frequency the library does not know. */
 DREMOR_API void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned short divisor);
-/* Ordinal 13: writes the 16 digital outputs. */
+/* Writes the 16 digital outputs. */
 DREMOR_API void DREMOR_CALL VARNO_Do(unsigned short pattern);
-/* Ordinal 14: reads the 16 digital inputs through `pattern`; status 0. */
+/* Reads the 16 digital inputs through `pattern`; status 0. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern);
-/* Ordinal 15: selects A/D input `channel` and configuration code
+/* Selects A/D input `channel` and configuration code
  * `configCode` (table above), then waits for the input to settle, timed by
  * counter 2 (left in mode 0, counting). Status 0 (whether the wait ended on
  * the counter or on its poll limit). No board-number check. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel,
                                                              unsigned short configCode);
-/* Ordinal 16: one software-triggered conversion, in volts under the current
+/* One software-triggered conversion, in volts under the current
  * configuration code. Status 0, 5 (no end of conversion within 65531 status
  * reads; `volts` untouched) or 13 (active board not below the board count). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdPolling(float* volts);
-/* Ordinal 17: `count` software-triggered conversions in volts, 4 bytes apart.
+/* `count` software-triggered conversions in volts, 4 bytes apart.
  * Status 0, 5 (the samples before the failing one are kept, the rest of the
  * array is untouched) or 13. `count` 0 touches nothing and returns 0. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPolling(float* volts, unsigned short count);
-/* Ordinal 18: one software-triggered conversion (the trigger a 16-bit write),
+/* One software-triggered conversion (the trigger a 16-bit write),
  * its 12-bit code (0-4095) through `rawCode`. Status 0, 5 or 13. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode);
-/* Ordinal 19: a block of `count` conversions paced by counter 0 loaded with
+/* A block of `count` conversions paced by counter 0 loaded with
  * `divisor` (mode 2; the rate is the counter clock / divisor), collected by
  * polling the end-of-conversion flag: each sample is one complete low-then-
  * high cycle of the flag. Stored in volts under the configuration code
@@ -234,7 +234,7 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode);
  * before the failing one. Status 0, 5 or 13. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned short count,
                                                      unsigned short divisor);
-/* Ordinal 26: as VARNO_AdsPacer, storing the 12-bit codes (0-4095). */
+/* As VARNO_AdsPacer, storing the 12-bit codes (0-4095). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
                                                         unsigned short divisor);
 
@@ -246,13 +246,13 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, 
  * Order: VARNO_DriverInit, VARNO_ActiveBoard, VARNO_InstallIrq,
  * VARNO_INT_AdStart, any number of fetches, VARNO_INT_AdStop. */
 
-/* Ordinal 20: hands the interrupt driver the 4 bytes at `userValue`, then the
+/* Hands the interrupt driver the 4 bytes at `userValue`, then the
  * active board's resources (16 bytes: BridgeBase, IoBase, IRQ line, each
  * zero-extended to 32 bits, then `userParam`). Writes nothing to the board.
  * Status 0, or 111 when either request fails (the second is not sent when
  * the first fails). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam);
-/* Ordinal 21: parks the pacer, selects `channel` and `configCode` as
+/* Parks the pacer, selects `channel` and `configCode` as
  * VARNO_SetChannelConfig does (configuration code stored, settling wait),
  * sets interrupt mode (AdModeControl 0x04), enables the bridge interrupt
  * (0x43) and starts the pacer with `divisor` (mode 2: one conversion every
@@ -260,20 +260,20 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t
  * selected or without port access (nothing done). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
                                                         unsigned short divisor);
-/* Ordinal 22: parks the pacer, then tells the driver to stop. Status 0, 110
+/* Parks the pacer, then tells the driver to stop. Status 0, 110
  * (the stop request failed; the pacer is parked all the same) or 13 (no
  * board selected or no port access: nothing done). Interrupt mode and the
  * bridge interrupt stay on until the board is next selected. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStop(void);
-/* Ordinal 23: the driver's interrupt count through `intCount`. Status 0 or
+/* The driver's interrupt count through `intCount`. Status 0 or
  * 110 (`intCount` untouched). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetIntCount(uint32_t* intCount);
-/* Ordinal 24: the `count` oldest held samples as the driver delivers them,
+/* The `count` oldest held samples as the driver delivers them,
  * all 16 bits, into `buffer`. Status 0, 13 (active board not below the board
  * count), 110 (request failed, or `count` of 2^31 or more: see above).
  * `count` 0 sends a request for no words. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned short* buffer);
-/* Ordinal 25: as VARNO_GetBuffer, in volts: bits 0-11 of each word converted
+/* As VARNO_GetBuffer, in volts: bits 0-11 of each word converted
  * under the configuration code current at this call (not at the time of
  * sampling), through one temporary heap buffer of 2 x count bytes taken and
  * released within the call. Status 0, 13, 17 (no buffer; also for `count` of

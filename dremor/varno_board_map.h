@@ -1,8 +1,10 @@
-/* Register map and driver interface of the VARNO multifunction board.
+/* Register map of the VARNO multifunction board.
  *
- * The one place where the board's layout is written down: the Dremor library,
- * the simulated bench, the command-line tool and the tests all take it from
- * here.
+ * The one place on the library side where the board's layout is written down:
+ * the Dremor library and the command-line tool take it from here. (The
+ * simulated bench and the tests keep their own description of the board on
+ * purpose: they are the independent check that catches a wrong entry here.)
+ * Plain C: it compiles as C89.
  *
  * PCI identity: vendor 0x1234, device 0x5C2A.
  *
@@ -32,8 +34,6 @@
 #ifndef DREMOR_VARNO_BOARD_MAP_H
 #define DREMOR_VARNO_BOARD_MAP_H
 
-#include <stdint.h>
-
 #define VARNO_PCI_VENDOR_ID 0x1234u
 #define VARNO_PCI_DEVICE_ID 0x5C2Au
 
@@ -58,6 +58,7 @@
 #define VARNO_AD_DATA 0x30u
 /* Counter n of the 8254 sits at IoBase + n * VARNO_COUNTER_STRIDE. */
 #define VARNO_COUNTER_STRIDE 0x04u
+#define VARNO_COUNTERS 3
 
 /* Bridge block offset. */
 #define VARNO_INTERRUPT_CONTROL 0x4Cu
@@ -76,78 +77,39 @@
 #define VARNO_CW_LATCH_COUNTER2 0x80u
 /* The count loaded to park a counter: no usable output. */
 #define VARNO_PARK_COUNT 1u
-/* Byte lanes of a 16-bit count and of a latched counter value. */
-#define VARNO_COUNT_LOW_BYTE(count) ((uint8_t)((count) & 0xFFu))
-#define VARNO_COUNT_HIGH_BYTE(count) ((uint8_t)(((count) >> 8) & 0xFFu))
 /* Bit 7 of the high byte read back, i.e. bit 15 of the count: set once a
  * mode-0 count of at most 0x7FFF has run through zero and wrapped to 0xFFFF. */
 #define VARNO_COUNT_HIGH_BIT 0x80u
 
-/* A/D timing bounds, counts rather than times (the library knows no clock):
- * a wait for the end-of-conversion flag gives up after this many AdStatus
- * reads; the settling wait loads at most 0x7FFF (so bit 15 can only come from
- * the wrap) and polls counter 2 at most 32767 times. */
-#define VARNO_AD_STATUS_READS 65531u
-#define VARNO_SETTLING_COUNT_MASK 0x7FFFu
-#define VARNO_SETTLING_MAX_POLLS 32767u
-
-/* The count the settling wait loads for a requested count: bits 0-14, with 1
- * in place of 0 (which the 8254 would take as 65536). */
-static inline uint16_t VarnoSettlingLoadCount(uint32_t count) {
-  const uint16_t loaded = (uint16_t)(count & VARNO_SETTLING_COUNT_MASK);
-  return loaded != 0 ? loaded : (uint16_t)1;
-}
-
-/* A/D code: 12-bit offset binary, VARNO_AD_MID_SCALE at 0 V, one step is
- * range / 2048 (VARNO_AD_STEP = 1/2048, exact in single precision). */
+/* The analog inputs: 16 multiplexer channels, 12-bit codes in offset binary
+ * (VARNO_AD_MID_SCALE is 0 V; one step is range / 2048, VARNO_AD_STEP being
+ * 1/2048, exact in single precision). Codes 0 and VARNO_AD_MAX_CODE are the
+ * ends of the range: an input beyond it reads as one of them. */
+#define VARNO_CHANNELS 16
+#define VARNO_AD_BITS 12
+#define VARNO_AD_MAX_CODE 0x0FFF
 #define VARNO_AD_MID_SCALE 0x800
 #define VARNO_AD_STEP 0.00048828125f
 
-/* Kernel devices: the port-access driver, and the interrupt driver of board n
- * (0-3) at VARNO_DEVICE_PREFIX followed by the digit n. */
-#define VARNO_PORT_ACCESS_DEVICE "\\\\.\\kelvra"
-#define VARNO_DEVICE_PREFIX "\\\\.\\VARNO"
-#define VARNO_MAX_BOARDS 4
-
-/* Requests to the interrupt driver: Windows CTL_CODE layout, device type 0x22
- * (FILE_DEVICE_UNKNOWN), method 0 (METHOD_BUFFERED), access 0 (FILE_ANY_ACCESS),
- * function in bits 2-13. Little-endian data.
+/* The input ranges: for each configuration code, the byte the board's
+ * GainControl register receives, the full scale of the range in volts (a
+ * single-precision constant: volts are computed from exactly these values)
+ * and the settling count N (the settling wait after selecting the range runs
+ * for VARNO_SETTLING_CLOCKS_PER_STEP x N clocks of 8254 counter 2).
  *
- *   request                      input                       output
- *   IOCTL_VARNO_IRQ_USER_VALUE   4 bytes, the caller's value  none
- *   IOCTL_VARNO_READ_SAMPLES     u32 count N                  N u16 sample words
- *   IOCTL_VARNO_STOP             none                         none
- *   IOCTL_VARNO_IRQ_RESOURCES    16 bytes, VarnoIrqResources  none
- *   IOCTL_VARNO_GET_INT_COUNT    none                         u32 interrupt count
- *   IOCTL_VARNO_GET_VERSION      none                         u16 driver version
- * "none" is a null pointer with size 0. */
-#define VARNO_CTL_CODE(function) ((0x22u << 16) | (0u << 14) | ((uint32_t)(function) << 2) | 0u)
-#define IOCTL_VARNO_IRQ_USER_VALUE VARNO_CTL_CODE(0)  /* 0x220000 */
-#define IOCTL_VARNO_READ_SAMPLES VARNO_CTL_CODE(3)    /* 0x22000C */
-#define IOCTL_VARNO_STOP VARNO_CTL_CODE(4)            /* 0x220010 */
-#define IOCTL_VARNO_IRQ_RESOURCES VARNO_CTL_CODE(5)   /* 0x220014 */
-#define IOCTL_VARNO_GET_INT_COUNT VARNO_CTL_CODE(6)   /* 0x220018 */
-#define IOCTL_VARNO_GET_VERSION VARNO_CTL_CODE(11)    /* 0x22002C */
-
-#define VARNO_USER_VALUE_SIZE 4u
-#define VARNO_SAMPLE_COUNT_SIZE 4u
-#define VARNO_INT_COUNT_SIZE 4u
-#define VARNO_VERSION_SIZE 2u
-
-/* Input of IOCTL_VARNO_IRQ_RESOURCES: the active board's 16-bit fields,
- * zero-extended, then the caller's parameter. */
-typedef struct VarnoIrqResources {
-  uint32_t BridgeBase;
-  uint32_t IoBase;
-  uint32_t Irq;
-  uint32_t UserParam;
-} VarnoIrqResources;
-#define VARNO_IRQ_RESOURCES_SIZE 16u
-
-#ifdef __cplusplus
-static_assert(sizeof(VarnoIrqResources) == VARNO_IRQ_RESOURCES_SIZE, "16-byte request record");
-static_assert(IOCTL_VARNO_GET_VERSION == 0x22002Cu, "request code layout");
-static_assert(IOCTL_VARNO_IRQ_RESOURCES == 0x220014u, "request code layout");
-#endif
+ *   X(code, gain byte, full scale, settling N)
+ *
+ * Codes 0-3 divide the +-10 V span by 1, 2, 4 and 8, codes 16-19 by 1, 10,
+ * 100 and 1000. Other codes have no range. */
+#define VARNO_RANGE_TABLE(X)      \
+  X(0, 0x00, 10.0f, 23)           \
+  X(1, 0x01, 5.0f, 23)            \
+  X(2, 0x02, 2.5f, 23)            \
+  X(3, 0x03, 1.25f, 23)           \
+  X(16, 0x10, 10.0f, 23)          \
+  X(17, 0x11, 1.0f, 28)           \
+  X(18, 0x12, 0.1f, 140)          \
+  X(19, 0x13, 0.01f, 1300)
+#define VARNO_SETTLING_CLOCKS_PER_STEP 4
 
 #endif

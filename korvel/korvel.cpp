@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "held_device.h"
+#include "kelvra.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -35,37 +36,31 @@ KorvelState g_state = {{}, 0, 0, KORVEL_NO_ACTIVE_BOARD};
 // the I/O exports test, with a single compare.
 HeldDevice g_portAccess = {0, false};
 
-void RecordBoard(uint8_t bus, uint8_t device, uint16_t kind) {
+// The boards Korvel drives, and the model code each is reported with.
+constexpr PciIdMatch kPciIds[] = {
+    {RELAY_PCI_VENDOR_ID, KORVEL_PCI_DEVICE_ID, RELAY_KIND_KORVEL},
+    {RELAY_PCI_VENDOR_ID, LUMAR_PCI_DEVICE_ID, RELAY_KIND_LUMAR},
+};
+
+// Records the board at bus/device into the next row: the six base address
+// registers (AND 0xFFFE) in order, then the model code.
+void RecordBoard(void*, uint8_t bus, uint8_t device, uint16_t kind) {
   if (g_state.BoardCount >= KORVEL_MAX_BOARDS) return;  // the table holds 16 boards; more are ignored
   BoardRecord& row = g_state.BoardTable[g_state.BoardCount];
   for (uint8_t i = 0; i < 6; ++i) {
-    PciSelectConfigRegister(bus, device, 0, uint8_t(PCI_REG_BAR0 + i));
-    row.BaseAddress[i] = uint16_t(PortRead32(PCI_CONFIG_DATA_PORT) & 0xFFFEu);
+    row.BaseAddress[i] = uint16_t(PciReadConfig32(bus, device, uint8_t(PCI_REG_BAR0 + i)) & PCI_BASE_WORD_MASK);
   }
   row.BoardKind = kind;
   ++g_state.BoardCount;
   g_state.BoardsFound = 1;
 }
 
-// Buses 0-9, devices 0-31, function 0: board numbers follow this order.
+// Board numbers follow the order of the bus walk.
 uint16_t ScanBus() {
   g_state.BoardCount = 0;
-  for (uint8_t bus = 0; bus < PCI_SCAN_BUSES; ++bus) {
-    for (uint8_t device = 0; device < PCI_DEVICES_PER_BUS; ++device) {
-      PciSelectConfigRegister(bus, device, 0, PCI_REG_ID);
-      const uint16_t vendor = PortRead16(PCI_CONFIG_DATA_PORT);
-      const uint16_t deviceId = PortRead16(PCI_CONFIG_DATA_HIGH_PORT);
-      if (vendor != RELAY_PCI_VENDOR_ID) continue;
-      if (deviceId == KORVEL_PCI_DEVICE_ID) {
-        RecordBoard(bus, device, RELAY_KIND_KORVEL);
-      } else if (deviceId == LUMAR_PCI_DEVICE_ID) {
-        RecordBoard(bus, device, RELAY_KIND_LUMAR);
-      }
-    }
-  }
+  PciWalkBus(kPciIds, sizeof kPciIds / sizeof kPciIds[0], RecordBoard, nullptr);
   return g_state.BoardCount != 0 ? KORVEL_OK : KORVEL_ERR_NO_BOARD;
 }
-
 
 }  // namespace
 
@@ -81,7 +76,7 @@ unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
   // The device is opened with share mode 0: an older handle of ours could
   // make the new open fail, and would leak. Close it first.
   HeldDeviceClose(&g_portAccess);
-  if (!HeldDeviceOpen(&g_portAccess, "\\\\.\\kelvra")) return KORVEL_ERR_NO_DRIVER;
+  if (!HeldDeviceOpen(&g_portAccess, KELVRA_DEVICE_NAME)) return KORVEL_ERR_NO_DRIVER;
   const uint16_t status = ScanBus();
   *count = g_state.BoardCount;
   return status;

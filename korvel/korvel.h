@@ -2,7 +2,8 @@
  * relay-output / digital-input PCI boards.
  *
  * Usable from C and C++, with MinGW and MSVC. On 32-bit Windows every export
- * is __stdcall under its plain name (Korvel.dll, ordinals in korvel.def).
+ * is __stdcall under its plain name; korvel.def lists the exports of
+ * Korvel.dll with their ordinals.
  * Every argument occupies a 32-bit slot of which only the stated width is
  * used. Statuses are 16-bit, 0 for success; pointer arguments are not tested.
  *
@@ -57,35 +58,35 @@ extern "C" {
 #define KORVEL_DLL_VERSION 0x0201
 #define KORVEL_DRIVER_VERSION 0x0210
 
-/* Ordinal 2: a - b. */
+/* a - b. */
 KORVEL_API float KORVEL_CALL PCI_FloatSub2(float a, float b);
-/* Ordinal 3: a - b, wrapping modulo 2^16. */
+/* a - b, wrapping modulo 2^16. */
 KORVEL_API short KORVEL_CALL PCI_ShortSub2(short a, short b);
-/* Ordinal 4: the library version, 0x0201. */
+/* The library version, 0x0201. */
 KORVEL_API unsigned short KORVEL_CALL PCI_GetDllVersion(void);
-/* Ordinal 5: opens "\\.\kelvra" (status 1 on failure, count untouched), then
+/* Opens "\\.\kelvra" (status 1 on failure, count untouched), then
  * scans buses 0-9, devices 0-31, function 0 for both models, numbering boards
  * in scan order (at most 16 are recorded); writes the count. Status 0, 1 or 3.
  * A repeated call closes the handle it held before opening anew. */
 KORVEL_API unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count);
-/* Ordinal 6: closes the port-access driver; nonzero when a handle was closed,
+/* Closes the port-access driver; nonzero when a handle was closed,
  * 0 when none was held (a second call closes nothing). The board table stays. */
 KORVEL_API int KORVEL_CALL PCI_DriverClose(void);
-/* Ordinal 7: writes 0x0210 and returns 0; does not contact the driver. */
+/* Writes 0x0210 and returns 0; does not contact the driver. */
 KORVEL_API unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version);
-/* Ordinal 8: the model code (0 KORVEL, 1 LUMAR) and the six base words
+/* The model code (0 KORVEL, 1 LUMAR) and the six base words
  * (BAR0..BAR5, AND 0xFFFE) of board `board`. Status 0, 4 or 5; nothing is
  * written on failure. Scans by itself only while no scan has ever found a
  * board, and only while the port-access driver is held (otherwise 4). */
 KORVEL_API unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(
     unsigned short board, unsigned short* kind, unsigned short* base0, unsigned short* base1,
     unsigned short* base2, unsigned short* base3, unsigned short* base4, unsigned short* base5);
-/* Ordinal 9: records `board` as the active board number. Status 0 or 5. */
+/* Records `board` as the active board number. Status 0 or 5. */
 KORVEL_API unsigned short KORVEL_CALL PCI_ActiveBoard(unsigned short board);
-/* Ordinal 10: the board number last accepted by PCI_ActiveBoard, 100 before. */
+/* The board number last accepted by PCI_ActiveBoard, 100 before. */
 KORVEL_API unsigned short KORVEL_CALL PCI_WhichBoardActive(void);
 
-/* Ordinals 11-14: one port access each at the complete port address given.
+/* The four I/O operations: one port access each at the complete port address given.
  * While the port-access driver is not held (before a successful
  * PCI_DriverInit, after a failed one, after PCI_DriverClose) they make no port
  * access: the outputs write nothing and the inputs return all ones, which is

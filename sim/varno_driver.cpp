@@ -5,6 +5,7 @@
 
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
+#include "varno_ioctl.h"
 
 namespace daqsim {
 namespace {
@@ -254,7 +255,7 @@ std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
 unsigned Bench::InstallVarnoDevices() {
   const size_t present = VarnoBoardsInScanOrder().size();
   unsigned installed = 0;
-  for (unsigned n = 0; n < VARNO_MAX_BOARDS; ++n) {
+  for (unsigned n = 0; n < VARNO_DEVICES; ++n) {
     KernelDevice& dev = AddKernelDevice(std::make_unique<VarnoDriver>(n));
     dev.SetInstalled(n < present);
     installed += n < present;

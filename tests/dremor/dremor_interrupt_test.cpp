@@ -13,6 +13,7 @@
 #include "dremor_fixture.h"
 #include "trace_util.h"
 #include "varno_board_map.h"
+#include "varno_ioctl.h"
 
 namespace {
 

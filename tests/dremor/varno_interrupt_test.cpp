@@ -10,6 +10,7 @@
 
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
+#include "varno_ioctl.h"
 
 namespace {
 

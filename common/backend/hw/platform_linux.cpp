@@ -12,6 +12,7 @@
 #include <sys/io.h>
 #include <time.h>
 
+#include "kelvra.h"
 #include "platform.h"
 
 namespace {
@@ -24,7 +25,7 @@ constexpr unsigned kMaxPortAccessHandles = 64;
 bool g_handleOpen[kMaxPortAccessHandles];
 unsigned g_openCount;
 
-bool IsPortAccessDevice(const char* name) { return name && strcmp(name, "\\\\.\\kelvra") == 0; }
+bool IsPortAccessDevice(const char* name) { return name && strcmp(name, KELVRA_DEVICE_NAME) == 0; }
 
 }  // namespace
 

@@ -1,11 +1,64 @@
-/* Dremor's conversion of sample words to volts, shared by the library and its
- * benchmark. Internal: not part of the library's interface. */
-#ifndef DREMOR_CONVERT_H
-#define DREMOR_CONVERT_H
+/* What only the Dremor library itself uses: its loop bounds, the settling
+ * count it loads, the range lookup and the conversion of sample words to
+ * volts. Not part of the library's interface (applications include dremor.h
+ * and varno_board_map.h); tests reach all of this through the exports. */
+#ifndef DREMOR_INTERNAL_H
+#define DREMOR_INTERNAL_H
 
 #include <stdint.h>
 
+#include <limits>
+
 #include "varno_board_map.h"
+
+/* A/D timing bounds, counts rather than times (the library knows no clock):
+ * a wait for the end-of-conversion flag gives up after this many AdStatus
+ * reads; the settling wait loads at most 0x7FFF (so bit 15 can only come from
+ * the wrap) and polls counter 2 at most 32767 times. */
+#define VARNO_AD_STATUS_READS 65531u
+#define VARNO_SETTLING_COUNT_MASK 0x7FFFu
+#define VARNO_SETTLING_MAX_POLLS 32767u
+
+/* Byte lanes of a 16-bit count written to an 8254 counter. */
+static inline uint8_t CountLowByte(uint16_t count) { return (uint8_t)(count & 0xFFu); }
+static inline uint8_t CountHighByte(uint16_t count) { return (uint8_t)((count >> 8) & 0xFFu); }
+
+/* The count the settling wait loads for a requested count: bits 0-14, with 1
+ * in place of 0 (which the 8254 would take as 65536). */
+static inline uint16_t VarnoSettlingLoadCount(uint32_t count) {
+  const uint16_t loaded = (uint16_t)(count & VARNO_SETTLING_COUNT_MASK);
+  return loaded != 0 ? loaded : (uint16_t)1;
+}
+
+/* One row of the board's range table (varno_board_map.h). */
+struct VarnoRange {
+  uint16_t code;
+  uint8_t gainByte;
+  float fullScale;
+  uint16_t settling;
+};
+
+#define DREMOR_RANGE_ROW(code, gain, fullScale, settling) {code, gain, fullScale, settling},
+static constexpr VarnoRange kVarnoRanges[] = {VARNO_RANGE_TABLE(DREMOR_RANGE_ROW)};
+#undef DREMOR_RANGE_ROW
+
+/* The row of configuration code `code`, or nullptr when it has none. */
+static inline const VarnoRange* VarnoRangeOf(uint16_t code) {
+  for (const VarnoRange& row : kVarnoRanges) {
+    if (row.code == code) return &row;
+  }
+  return nullptr;
+}
+
+/* A code without a row gets the longest wait of the table: its gain is
+ * unknown, so assume the slowest. */
+static constexpr uint16_t VarnoLongestSettling() {
+  uint16_t longest = 0;
+  for (const VarnoRange& row : kVarnoRanges) {
+    if (row.settling > longest) longest = row.settling;
+  }
+  return uint16_t(VARNO_SETTLING_CLOCKS_PER_STEP * longest);
+}
 
 /* volts[i] = ((words[i] AND 0x0FFF) - 2048) / 2048 x range, rounded once to
  * single precision, for i < count.
