@@ -10,29 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "daqsim/bench.h"
 #include "dremor_fixture.h"
-#include "trace_util.h"
-#include "varno_board_map.h"
+#include "varno_ranges.h"
 
+namespace daqtest {
 namespace {
 
 using daqsim::AccessDir;
-using daqsim::MultifunctionBoard;
 using daqsim::PortAccess;
-using daqtest::DremorTest;
-using daqtest::In;
-using daqtest::kUntouched;
-using daqtest::Named;
-using daqtest::NamedTrace;
-using daqtest::Out;
-using daqtest::SlotCast;
-using daqtest::W8;
 
-constexpr uint16_t kIo = daqtest::kSelectedIo;
+constexpr uint16_t kIo = kSelectedIo;
 constexpr uint64_t kIoCycle = daqsim::Clock::kIoCycleNs;
-
-using daqtest::Bits;
 
 // The volts of `code` on +-range, by another road than the library's: the
 // range as an integer mantissa and a power of two, the product in integers
@@ -116,12 +104,10 @@ TEST_F(DremorTest, SettlingEndsAtTheFirstPollAfterCountPlusTwoClockPeriods) {
   const struct {
     uint16_t code;
     uint32_t hz;
-    uint16_t count;
   } cases[] = {
-      {0, 4000000, 92},       {1, 4000000, 92},      {2, 4000000, 92},       {3, 4000000, 92},
-      {16, 4000000, 92},      {17, 4000000, 112},    {18, 4000000, 560},     {19, 4000000, 5200},
-      {18, 1000000, 560},     {17, 3000000, 112},    {18, 7000000, 560},     {0, 250000, 92},
-      {0x0113, 4000000, 5200}, {0x0104, 4000000, 5200}, {4, 4000000, 5200}, {0xFFFF, 1000000, 5200},
+      {0, 4000000},      {1, 4000000},      {2, 4000000},  {3, 4000000},      {16, 4000000},  {17, 4000000},
+      {18, 4000000},     {19, 4000000},     {18, 1000000}, {17, 3000000},     {18, 7000000},  {0, 250000},
+      {0x0113, 4000000}, {0x0104, 4000000}, {4, 4000000},  {0xFFFF, 1000000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "code " << c.code << " at " << c.hz << " Hz");
@@ -131,18 +117,19 @@ TEST_F(DremorTest, SettlingEndsAtTheFirstPollAfterCountPlusTwoClockPeriods) {
     ASSERT_EQ(api.VARNO_SetChannelConfig(0, c.code), DREMOR_OK);
     const auto& trace = bench().trace();
     ASSERT_GT(trace.size(), 11u);
-    EXPECT_EQ(trace[3].value | trace[4].value << 8, c.count) << "the count loaded";
+    const uint16_t count = ExpectedSettling(c.code);
+    EXPECT_EQ(trace[3].value | trace[4].value << 8, count) << "the count loaded";
     // Writes reach the board at the end of their I/O cycle.
     const ClockEdges clock{clockSet, c.hz};
-    const uint64_t wrapsAt = clock.At(clock.FirstAfter(trace[4].timeNs + kIoCycle) + c.count + 1);
+    const uint64_t wrapsAt = clock.At(clock.FirstAfter(trace[4].timeNs + kIoCycle) + count + 1);
     const PortAccess& lastLatch = trace[trace.size() - 3];
     const PortAccess& lastButOne = trace[trace.size() - 6];
     EXPECT_GE(lastLatch.timeNs + kIoCycle, wrapsAt);
     EXPECT_LT(lastButOne.timeNs + kIoCycle, wrapsAt);
     // The span itself: count + 2 periods, give or take a poll of 3 us.
     const double periods = double(wrapsAt - (trace[4].timeNs + kIoCycle)) * c.hz / 1e9;
-    EXPECT_GT(periods, c.count + 0.99);
-    EXPECT_LT(periods, c.count + 2.01);
+    EXPECT_GT(periods, count + 0.99);
+    EXPECT_LT(periods, count + 2.01);
   }
 }
 
@@ -163,20 +150,20 @@ struct PolledOp {
   uint8_t triggerWidth;
   // Runs the operation; `out` receives what it wrote (code or volts), as a
   // float, or stays NaN.
-  std::function<uint16_t(daqtest::DremorApi&, float* out)> run;
+  std::function<uint16_t(DremorApi&, float* out)> run;
 };
 
 std::vector<PolledOp> PolledOps() {
   return {
       {"VARNO_Polling", 2,
-       [](daqtest::DremorApi& api, float* out) {
+       [](DremorApi& api, float* out) {
          uint16_t code = kUntouched;
          const uint16_t status = api.VARNO_Polling(&code);
          if (code != kUntouched) *out = float(code);
          return status;
        }},
-      {"VARNO_AdPolling", 1, [](daqtest::DremorApi& api, float* out) { return api.VARNO_AdPolling(out); }},
-      {"VARNO_AdsPolling", 1, [](daqtest::DremorApi& api, float* out) { return api.VARNO_AdsPolling(out, 1); }},
+      {"VARNO_AdPolling", 1, [](DremorApi& api, float* out) { return api.VARNO_AdPolling(out); }},
+      {"VARNO_AdsPolling", 1, [](DremorApi& api, float* out) { return api.VARNO_AdsPolling(out, 1); }},
   };
 }
 
@@ -257,27 +244,20 @@ TEST_F(DremorTest, AdsPollingFillsConsecutiveFloatsAndCountZeroTouchesNothing) {
 
 // ---- Code to volts --------------------------------------------------------------------------
 
-struct RangeRow {
-  uint16_t code;
-  float range;
-};
-constexpr RangeRow kRangeRows[] = {{0, 10.0f}, {1, 5.0f}, {2, 2.5f}, {3, 1.25f},
-                                   {16, 10.0f}, {17, 1.0f}, {18, 0.1f}, {19, 0.01f}};
-
 TEST_F(DremorTest, EveryCodeUnderEveryRangeConvertsBitExactly) {
   MultifunctionBoard& board = SelectedBoard();
   bench().SetTraceEnabled(false);
-  for (const RangeRow& row : kRangeRows) {
+  for (const ExpectedRange& row : kExpectedRanges) {
     SCOPED_TRACE(::testing::Message() << "configuration code " << row.code);
     ASSERT_EQ(api.VARNO_SetChannelConfig(0, row.code), DREMOR_OK);
-    ASSERT_EQ(board.converter().RangeVolts(), double(row.range)) << "board and library agree on the range";
+    ASSERT_EQ(board.converter().RangeVolts(), double(row.fullScale)) << "board and library agree on the range";
     unsigned mismatches = 0;
     for (int code = 0; code < 4096; ++code) {
-      board.SetSignal(0, DcForCode(code, row.range));
+      board.SetSignal(0, DcForCode(code, row.fullScale));
       float volts = std::numeric_limits<float>::quiet_NaN();
       ASSERT_EQ(api.VARNO_AdPolling(&volts), DREMOR_OK);
-      if (Bits(volts) != Bits(ExpectedVolts(code, row.range)) && ++mismatches <= 5) {
-        ADD_FAILURE() << "code " << code << ": " << volts << " vs " << ExpectedVolts(code, row.range);
+      if (Bits(volts) != Bits(ExpectedVolts(code, row.fullScale)) && ++mismatches <= 5) {
+        ADD_FAILURE() << "code " << code << ": " << volts << " vs " << ExpectedVolts(code, row.fullScale);
       }
     }
     EXPECT_EQ(mismatches, 0u);
@@ -312,23 +292,15 @@ TEST_F(DremorTest, NamedConversionValues) {
 // that reached GainControl when it has one, else NaN.
 TEST_F(DremorTest, CodesWithoutARangeSettleLongestAndConvertByTheirGainByte) {
   MultifunctionBoard& board = SelectedBoard();
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const struct {
-    uint16_t code;
-    uint8_t gainByte;
-    float range;  // NaN: no reading in volts
-  } cases[] = {
-      {0x0113, 0x13, 0.01f}, {0x0200, 0x00, 10.0f}, {0x0311, 0x11, 1.0f}, {0x0104, 0x04, nan},
-      {7, 0x07, nan},        {20, 0x14, nan},       {0xFFFF, 0xFF, nan},  {0x8012, 0x12, 0.1f},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << std::hex << "code 0x" << c.code);
+  for (const uint16_t code : kCodesWithoutARow) {
+    SCOPED_TRACE(::testing::Message() << std::hex << "code 0x" << code);
+    const float range = ExpectedFullScale(code);  // NaN: no reading in volts
     bench().ClearTrace();
-    ASSERT_EQ(api.VARNO_SetChannelConfig(0, c.code), DREMOR_OK);
+    ASSERT_EQ(api.VARNO_SetChannelConfig(0, code), DREMOR_OK);
     const auto& trace = bench().trace();
     ASSERT_GT(trace.size(), 5u);
-    EXPECT_EQ(trace[1].value, c.gainByte);
-    EXPECT_EQ(trace[3].value | trace[4].value << 8, 5200u) << "the longest wait, that of code 19";
+    EXPECT_EQ(trace[1].value, code & 0xFF);
+    EXPECT_EQ(trace[3].value | trace[4].value << 8, kLongestSettling);
     const double boardRange = board.converter().RangeVolts();
     board.SetSignal(0, DcForCode(1000, boardRange));
 
@@ -342,14 +314,15 @@ TEST_F(DremorTest, CodesWithoutARangeSettleLongestAndConvertByTheirGainByte) {
     EXPECT_EQ(raw, 1000) << "codes come back under any configuration";
     EXPECT_EQ(rawPaced[1], 1000);
     for (float v : {one, many[0], many[1], paced[0], paced[1]}) {
-      if (std::isnan(c.range)) {
+      if (std::isnan(range)) {
         EXPECT_TRUE(std::isnan(v)) << v;
         EXPECT_EQ(Bits(v) & 0x7FC00000u, 0x7FC00000u) << "a quiet NaN";
       } else {
-        EXPECT_EQ(Bits(v), Bits(ExpectedVolts(1000, c.range)));
+        EXPECT_EQ(Bits(v), Bits(ExpectedVolts(1000, range)));
       }
     }
   }
 }
 
 }  // namespace
+}  // namespace daqtest

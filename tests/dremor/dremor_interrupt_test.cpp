@@ -9,33 +9,21 @@
 #include <limits>
 #include <vector>
 
-#include "daqsim/bench.h"
 #include "dremor_fixture.h"
-#include "trace_util.h"
-#include "varno_board_map.h"
+#include "varno_ranges.h"
 #include "varno_ioctl.h"
 
+namespace daqtest {
 namespace {
 
 using daqsim::AccessDir;
 using daqsim::AdConversion;
-using daqsim::MultifunctionBoard;
-using daqsim::PciLocation;
 using daqsim::VarnoDriver;
-using daqtest::DremorTest;
-using daqtest::In;
-using daqtest::kUntouched;
-using daqtest::Named;
-using daqtest::NamedTrace;
-using daqtest::SlotCast;
-using daqtest::W8;
 
-constexpr uint16_t kBridge = daqtest::kSelectedBridge, kIo = daqtest::kSelectedIo;
-using daqtest::kFloatUntouched;
+constexpr uint16_t kBridge = kSelectedBridge, kIo = kSelectedIo;
 constexpr uint32_t kCountUntouched = 0xDEADBEEFu;
 
-using daqtest::Bits;
-float Untouched() { return daqtest::UntouchedFloat(); }
+float Untouched() { return UntouchedFloat(); }
 bool AllUntouched(const std::vector<float>& v) {
   return std::all_of(v.begin(), v.end(), [](float f) { return Bits(f) == kFloatUntouched; });
 }
@@ -64,7 +52,7 @@ class InterruptTest : public DremorTest {
   std::vector<uint16_t> InterruptWords(uint64_t untilNs = UINT64_MAX) {
     std::vector<uint16_t> out;
     for (const AdConversion& c : board->conversionLog()) {
-      if (c.pacer && (c.mode & VARNO_AD_MODE_INTERRUPT) && c.done_ns <= untilNs) out.push_back(c.word);
+      if (c.pacer && (c.mode & 0x04) && c.done_ns <= untilNs) out.push_back(c.word);
     }
     return out;
   }
@@ -200,8 +188,8 @@ TEST_F(InterruptTest, StartWritesItsRegistersInOrder) {
   }
   const auto& raw = bench().trace();
   EXPECT_GE(raw[waitEnd - 1].timeNs - raw[7].timeNs, 562u * 250u) << "560 + 2 clocks at 4 MHz";
-  EXPECT_EQ(board->converter().Mode(), VARNO_AD_MODE_INTERRUPT);
-  EXPECT_EQ(board->interruptControl(), VARNO_INTERRUPT_ON);
+  EXPECT_EQ(board->converter().Mode(), 0x04) << "interrupt on end of conversion";
+  EXPECT_EQ(board->interruptControl(), 0x43);
   EXPECT_EQ(Requests(), 0u) << "no request to the driver";
 
   // The code was stored: the fetch converts on +-0.1 V.
@@ -212,19 +200,16 @@ TEST_F(InterruptTest, StartWritesItsRegistersInOrder) {
 }
 
 TEST_F(InterruptTest, StartSettlesForTheCountOfItsCode) {
-  const struct {
-    uint16_t code;
-    uint8_t gain;
-    uint16_t settling;
-  } cases[] = {{0, 0x00, 92}, {3, 0x03, 92}, {16, 0x10, 92}, {17, 0x11, 112},
-               {19, 0x13, 5200}, {0x0113, 0x13, 5200}, {7, 0x07, 5200}, {0xFFFF, 0xFF, 5200}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "code " << c.code);
+  std::vector<uint16_t> codes;
+  for (const ExpectedRange& r : kExpectedRanges) codes.push_back(r.code);
+  codes.insert(codes.end(), std::begin(kCodesWithoutARow), std::end(kCodesWithoutARow));
+  for (const uint16_t code : codes) {
+    SCOPED_TRACE(::testing::Message() << "code " << code);
     bench().ClearTrace();
-    ASSERT_EQ(api.VARNO_INT_AdStart(1, c.code, 100), DREMOR_OK);
+    ASSERT_EQ(api.VARNO_INT_AdStart(1, code, 100), DREMOR_OK);
     const auto& t = bench().trace();
-    EXPECT_EQ(t[4].value, c.gain);
-    EXPECT_EQ(t[6].value | t[7].value << 8, c.settling);
+    EXPECT_EQ(t[4].value, code & 0xFF) << "the low byte reaches GainControl";
+    EXPECT_EQ(t[6].value | t[7].value << 8, ExpectedSettling(code));
   }
 }
 
@@ -247,7 +232,7 @@ TEST_F(InterruptTest, StopParksThePacerEvenWhenTheDriverFails) {
     EXPECT_EQ(LastRequest().inSize, 0u);
     EXPECT_EQ(LastRequest().outSize, 0u);
     EXPECT_EQ(driver->armed(), fail);
-    EXPECT_EQ(board->interruptControl(), VARNO_INTERRUPT_ON) << "left for the next selection";
+    EXPECT_EQ(board->interruptControl(), 0x43) << "left for the next selection";
     driver->FailRequest(IOCTL_VARNO_STOP, false);
   }
 }
@@ -488,27 +473,23 @@ TEST_F(InterruptTest, FloatFetchReleasesItsBufferOnEveryPath) {
 // codes without a row), whatever bits 12-15 hold: bit for bit the double
 // computation rounded once, NaN where the range is unknown.
 TEST_F(InterruptTest, FloatFetchConvertsEveryCodeBitExactlyUnderEveryRange) {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const struct {
-    uint16_t code;
-    float range;
-  } rows[] = {{0, 10.0f},     {1, 5.0f},      {2, 2.5f},       {3, 1.25f},      {16, 10.0f},
-              {17, 1.0f},     {18, 0.1f},     {19, 0.01f},     {0x0113, 0.01f}, {0x0200, 10.0f},
-              {0x8012, 0.1f}, {0x0311, 1.0f}, {0x0104, nan},   {7, nan},        {20, nan},
-              {0xFFFF, nan}};
+  std::vector<uint16_t> configCodes;
+  for (const ExpectedRange& r : kExpectedRanges) configCodes.push_back(r.code);
+  configCodes.insert(configCodes.end(), std::begin(kCodesWithoutARow), std::end(kCodesWithoutARow));
   bench().SetTraceEnabled(false);
   std::vector<uint16_t> words(4096);
   for (int code = 0; code < 4096; ++code) words[code] = uint16_t(code | (((code * 7) & 0xF) << 12));
-  for (const auto& row : rows) {
-    SCOPED_TRACE(::testing::Message() << "configuration code 0x" << std::hex << row.code);
-    ASSERT_EQ(api.VARNO_SetChannelConfig(0, row.code), DREMOR_OK);
+  for (const uint16_t configCode : configCodes) {
+    SCOPED_TRACE(::testing::Message() << "configuration code 0x" << std::hex << configCode);
+    const float range = ExpectedFullScale(configCode);
+    ASSERT_EQ(api.VARNO_SetChannelConfig(0, configCode), DREMOR_OK);
     driver->InjectSamples(words);
     std::vector<float> v(4096, Untouched());
     ASSERT_EQ(api.VARNO_GetFloatBuffer(4096, v.data()), DREMOR_OK);
     unsigned mismatches = 0;
     for (int code = 0; code < 4096; ++code) {
-      const float want = DoubleVolts(code, row.range);
-      const bool same = std::isnan(row.range) ? std::isnan(v[code]) && (Bits(v[code]) & 0x7FC00000u) == 0x7FC00000u
+      const float want = DoubleVolts(code, range);
+      const bool same = std::isnan(range) ? std::isnan(v[code]) && (Bits(v[code]) & 0x7FC00000u) == 0x7FC00000u
                                               : Bits(v[code]) == Bits(want);
       if (!same && ++mismatches <= 5) ADD_FAILURE() << "code " << code << ": " << v[code] << " vs " << want;
     }
@@ -580,3 +561,4 @@ TEST_F(InterruptTest, FloatFetchUsesTheConfigurationCodeCurrentAtTheFetch) {
 }
 
 }  // namespace
+}  // namespace daqtest

@@ -9,23 +9,14 @@
 #include <functional>
 #include <vector>
 
-#include "daqsim/bench.h"
 #include "dremor_fixture.h"
-#include "trace_util.h"
-#include "varno_board_map.h"
 
+namespace daqtest {
 namespace {
 
 using daqsim::AccessDir;
-using daqsim::MultifunctionBoard;
-using daqtest::DremorTest;
-using daqtest::kUntouched;
-using daqtest::Named;
-using daqtest::NamedTrace;
-using daqtest::SlotCast;
-using daqtest::W8;
 
-constexpr uint16_t kIo = daqtest::kSelectedIo;
+constexpr uint16_t kIo = kSelectedIo;
 
 using PacerSlots = uint16_t(DREMOR_CALL*)(void*, uint32_t, uint32_t);
 
@@ -47,7 +38,7 @@ class PacerTest : public DremorTest {
     std::fill(std::begin(codes), std::end(codes), kUntouched);
     std::fill(std::begin(volts), std::end(volts), Untouched());
   }
-  static float Untouched() { return daqtest::UntouchedFloat(); }
+  static float Untouched() { return UntouchedFloat(); }
   uint16_t Run(const PacerOp& op, uint32_t countSlot, uint32_t divisorSlot) {
     void* buffer = op.volts ? static_cast<void*>(volts) : static_cast<void*>(codes);
     auto fn = op.volts ? SlotCast<PacerSlots>(api.VARNO_AdsPacer) : SlotCast<PacerSlots>(api.VARNO_AdsPacerHex);
@@ -55,7 +46,7 @@ class PacerTest : public DremorTest {
   }
   bool Stored(const PacerOp& op, size_t i) const {
     if (!op.volts) return codes[i] != kUntouched;
-    return daqtest::Bits(volts[i]) != daqtest::kFloatUntouched;
+    return Bits(volts[i]) != kFloatUntouched;
   }
   // The trace ends with the pacer parked: count 1 loaded into counter 0.
   static bool EndsParked(const std::vector<Named>& trace) {
@@ -212,7 +203,7 @@ TEST_F(PacerTest, TimeOutsKeepEarlierSamplesAndLeaveThePacerRunning) {
   for (const PacerOp& op : kPacerOps) {
     for (const auto& c : cases) {
       SCOPED_TRACE(::testing::Message() << op.name << ", " << c.name);
-      api = daqtest::DremorApi{};  // unload first, so that the reload starts from the load state
+      api = DremorApi{};  // unload first, so that the reload starts from the load state
       SetUp();                     // a fresh bench and library each time
       switch (c.fault) {
         case Fault::kStuckHigh: board->SetEocStuckHigh(true); break;
@@ -257,3 +248,4 @@ TEST_F(PacerTest, StuckFlagEndsTheBlockAfterExactly65531Reads) {
 }
 
 }  // namespace
+}  // namespace daqtest

@@ -8,25 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "daqsim/bench.h"
 #include "dremor_fixture.h"
-#include "trace_util.h"
-#include "varno_board_map.h"
 
+namespace daqtest {
 namespace {
 
-using daqsim::MultifunctionBoard;
-using daqsim::PciLocation;
-using daqtest::DremorTest;
-using daqtest::In;
-using daqtest::kUntouched;
-using daqtest::Named;
-using daqtest::NamedTrace;
-using daqtest::Out;
-using daqtest::SlotCast;
-using daqtest::W8;
-
-constexpr uint16_t kIo = daqtest::kSelectedIo;
+constexpr uint16_t kIo = kSelectedIo;
 
 using SetupTimerSlots = void(DREMOR_CALL*)(uint32_t, uint32_t);
 using DoSlot = void(DREMOR_CALL*)(uint32_t);
@@ -102,7 +89,7 @@ TEST_F(DremorTest, DigitalOutputTakesTheLow16BitsAndInputIsReadUnchanged) {
 
 // Every operation on the active board, called where it may not touch a port.
 // Those with a status answer 13 and write nothing; the others do nothing.
-void ExpectGuardedAndQuiet(daqtest::DremorApi& api) {
+void ExpectGuardedAndQuiet(DremorApi& api) {
   uint16_t word = kUntouched;
   float volts[3] = {-1.0f, -1.0f, -1.0f};
   uint16_t codes[3] = {kUntouched, kUntouched, kUntouched};
@@ -180,3 +167,4 @@ TEST_F(DremorTest, ConversionsCheckTheActiveBoardAgainstTheBoardCount) {
 }
 
 }  // namespace
+}  // namespace daqtest

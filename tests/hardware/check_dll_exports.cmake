@@ -2,10 +2,8 @@
 #   cmake -DOBJDUMP=... -DDLL=... -DEXPORTS="name@ordinal;..." -DIMPORTS="KERNEL32.dll;msvcrt.dll"
 #         -P check_dll_exports.cmake
 # EXPORTS lists exactly the exports expected; nothing else may be exported.
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "objdump -p ${DLL} failed")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/objdump.cmake)
+daq_objdump(-p dump)
 
 string(REGEX MATCH "Ordinal Base ([0-9]+)" _ "${dump}")
 set(base ${CMAKE_MATCH_1})
@@ -15,10 +13,7 @@ endif()
 
 # Name pointer table lines look like "\t[  10] KORVEL_DI": the index into the
 # export address table, whose entry i has ordinal base + i.
-string(FIND "${dump}" "[Ordinal/Name Pointer] Table\n" at)
-string(SUBSTRING "${dump}" ${at} -1 table)
-string(FIND "${table}" "\n\n" end)
-string(SUBSTRING "${table}" 0 ${end} table)
+daq_slice("${dump}" "[Ordinal/Name Pointer] Table\n" "\n\n" table)
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_0-9@]+" rows "${table}")
 set(actual "")
 foreach(row IN LISTS rows)

@@ -2,19 +2,11 @@
 # one in/out instruction, the test of the port-access flag, argument loads and
 # the return; no call and no other branch target outside the function.
 #   cmake -DOBJDUMP=... -DDLL=... -DFUNCTIONS="_KORVEL_DO@8;..." -P check_port_exports.cmake
-execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "objdump -d ${DLL} failed")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/objdump.cmake)
+daq_objdump("-d;--no-show-raw-insn" dump)
 
 foreach(fn IN LISTS FUNCTIONS)
-  string(FIND "${dump}" "<${fn}>:\n" start)
-  if(start EQUAL -1)
-    message(FATAL_ERROR "${fn} not found in ${DLL}")
-  endif()
-  string(SUBSTRING "${dump}" ${start} -1 rest)
-  string(FIND "${rest}" "ret" stop)
-  string(SUBSTRING "${rest}" 0 ${stop} body)
+  daq_slice("${dump}" "<${fn}>:\n" "ret" body)
   string(REGEX MATCHALL "\n[ 0-9a-f]+:\t[a-z]+" ops "${body}")
   set(mnemonics "")
   foreach(op IN LISTS ops)

@@ -8,98 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "daqsim/bench.h"
-#include "korvel_api.h"
-#include "relay_board_map.h"
-#include "trace_util.h"
+#include "korvel_fixture.h"
 
+namespace daqtest {
 namespace {
-
-using daqsim::Bench;
-using daqsim::Bar;
-using daqsim::BarSet;
-using daqsim::PciLocation;
-using daqsim::RelayBoard;
-using daqsim::RelayModel;
-using daqtest::Access;
-using daqtest::Accesses;
-using daqtest::ConfigAddress;
-using daqtest::In;
-using daqtest::Out;
-
-constexpr uint16_t kUntouched = 0xBEEF;
-
-class KorvelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    bench().Reset();
-    api = daqtest::KorvelApi::Load();
-    ASSERT_TRUE(api.complete()) << "cannot load " << daqtest::kKorvelFile;
-  }
-  void TearDown() override {
-    if (expectNoFaults) {
-      EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
-    }
-  }
-
-  static Bench& bench() { return Bench::Instance(); }
-
-  struct Board {
-    uint16_t status;
-    uint16_t kind;
-    uint16_t base[6];
-  };
-  Board Config(uint16_t board) {
-    Board b{};
-    b.kind = kUntouched;
-    for (auto& w : b.base) w = kUntouched;
-    b.status = api.PCI_GetConfigAddressSpace(board, &b.kind, &b.base[0], &b.base[1], &b.base[2],
-                                             &b.base[3], &b.base[4], &b.base[5]);
-    return b;
-  }
-
-  uint16_t Init() {
-    uint16_t count = kUntouched;
-    lastCount = kUntouched;
-    const uint16_t status = api.PCI_DriverInit(&count);
-    lastCount = count;
-    return status;
-  }
-
-  daqtest::KorvelApi api;
-  uint16_t lastCount = kUntouched;
-  bool expectNoFaults = true;
-};
-
-// The accesses of one scan of buses 0-9 with boards at the given slots.
-std::vector<Access> ExpectedScan(const std::vector<std::pair<PciLocation, BarSet>>& boards) {
-  std::vector<Access> out;
-  for (unsigned bus = 0; bus < 10; ++bus) {
-    for (unsigned dev = 0; dev < 32; ++dev) {
-      out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, 0)));
-      const daqsim::PciFunction* fn = Bench::Instance().At(PciLocation{uint8_t(bus), uint8_t(dev), 0});
-      const uint32_t id = fn ? fn->ConfigDword(0) : 0xFFFFFFFFu;
-      out.push_back(In(2, 0xCFC, id & 0xFFFF));
-      out.push_back(In(2, 0xCFE, id >> 16));
-      for (const auto& [at, bars] : boards) {
-        if (at.bus != bus || at.device != dev) continue;
-        for (unsigned i = 0; i < 6; ++i) {
-          out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, 4 + i)));
-          out.push_back(In(4, 0xCFC, fn->ConfigDword(0x10 + 4 * i)));
-        }
-      }
-    }
-  }
-  return out;
-}
-
-BarSet RelayBars(uint32_t block) {
-  BarSet bars{};
-  bars[0] = Bar::Memory(0xFEBF0000, 0x80);
-  bars[1] = Bar::Io(block - 0x80, 0x80);
-  bars[2] = Bar::Io(block, 0x10);
-  return bars;
-}
 
 TEST_F(KorvelTest, ScanMakesExactlyTheSelectsAndReadsOfTheBusWalk) {
   bench().AddStockPcDevices();
@@ -111,7 +23,7 @@ TEST_F(KorvelTest, ScanMakesExactlyTheSelectsAndReadsOfTheBusWalk) {
   EXPECT_EQ(lastCount, 2);
 
   const auto trace = Accesses(bench().trace());
-  EXPECT_EQ(trace, ExpectedScan({{korvelAt, RelayBars(0xE100)}, {lumarAt, RelayBars(0xD100)}}));
+  EXPECT_EQ(trace, ExpectedBusWalk({korvelAt, lumarAt}, kRelayBoardRegisters));
   unsigned selects = 0, reads16 = 0, reads32 = 0;
   for (const auto& a : trace) {
     selects += a.dir == daqsim::AccessDir::kWrite && a.width == 4 && a.port == 0xCF8;
@@ -136,7 +48,7 @@ TEST_F(KorvelTest, BoardsAreNumberedInScanOrderAndReportKindFirst) {
   const struct {
     uint16_t kind;
     uint16_t block;
-  } expected[] = {{RELAY_KIND_KORVEL, 0xE100}, {RELAY_KIND_KORVEL, 0xC100}, {RELAY_KIND_LUMAR, 0xD100}};
+  } expected[] = {{kKindKorvel, 0xE100}, {kKindKorvel, 0xC100}, {kKindLumar, 0xD100}};
   for (uint16_t n = 0; n < 3; ++n) {
     const Board b = Config(n);
     ASSERT_EQ(b.status, KORVEL_OK) << "board " << n;
@@ -223,7 +135,7 @@ TEST_F(KorvelTest, DriverIsOpenedWithTheDocumentedArguments) {
   ASSERT_EQ(Init(), KORVEL_ERR_NO_BOARD);
   ASSERT_EQ(bench().opens().size(), 1u);
   const daqsim::OpenRecord& o = bench().opens()[0];
-  EXPECT_EQ(o.name, "\\\\.\\kelvra");
+  EXPECT_EQ(o.name, kKelvra);
   EXPECT_EQ(o.desiredAccess, 0x80000000u);
   EXPECT_EQ(o.shareMode, 0u);
   EXPECT_EQ(o.creationDisposition, 3u);
@@ -241,7 +153,7 @@ TEST_F(KorvelTest, LazyScanRunsOnlyUntilABoardWasEverRecorded) {
   bench().ClearTrace();
   Board b = Config(0);
   EXPECT_EQ(b.status, KORVEL_OK);
-  EXPECT_EQ(b.kind, RELAY_KIND_LUMAR);
+  EXPECT_EQ(b.kind, kKindLumar);
   EXPECT_EQ(bench().trace().size(), 320u * 3 + 12u);
 
   // From then on it never rescans: a board added later stays unknown.
@@ -271,7 +183,7 @@ TEST_F(KorvelTest, EveryInitRenumbersFromZero) {
   ASSERT_EQ(Init(), KORVEL_OK);
   EXPECT_EQ(lastCount, 1);
   const Board b = Config(0);
-  EXPECT_EQ(b.kind, RELAY_KIND_LUMAR);
+  EXPECT_EQ(b.kind, kKindLumar);
   EXPECT_EQ(b.base[2], 0xD100);
   EXPECT_EQ(Config(1).status, KORVEL_ERR_BOARD_RANGE);
   EXPECT_EQ(api.PCI_WhichBoardActive(), 1) << "a scan does not reset the active board number";
@@ -306,7 +218,7 @@ TEST_F(KorvelTest, ActiveBoardOnlyRecordsAcceptedNumbers) {
 
   // Only the low 16 bits of the argument slot count.
   using Slot = uint16_t(KORVEL_CALL*)(uint32_t);
-  auto activeBoard = daqtest::SlotCast<Slot>(api.PCI_ActiveBoard);
+  auto activeBoard = SlotCast<Slot>(api.PCI_ActiveBoard);
   EXPECT_EQ(activeBoard(0xFFFF0000u), KORVEL_OK);
   EXPECT_EQ(api.PCI_WhichBoardActive(), 0);
   EXPECT_EQ(activeBoard(0x00010001u), KORVEL_OK);
@@ -368,10 +280,10 @@ TEST_F(KorvelTest, IoExportsUseOnlyTheLowBitsOfEachArgumentSlot) {
   const uint16_t kOut = korvel.OutputPort(), lOut = lumar.OutputPort();
 
   bench().ClearTrace();
-  daqtest::SlotCast<Do>(api.KORVEL_DO)(0xDEAD0000u | kOut, 0xBEEF0000u | 0x1234u);
-  daqtest::SlotCast<Do>(api.LUMAR_DO)(0xDEAD0000u | lOut, 0xBEEFCD00u | 0x5Au);
-  const uint16_t kIn16 = uint16_t(daqtest::SlotCast<Di>(api.KORVEL_DI)(0xFFFF0000u | korvel.InputPort()));
-  const uint8_t lIn8 = uint8_t(daqtest::SlotCast<Di>(api.LUMAR_DI)(0x12340000u | lumar.InputPort()));
+  SlotCast<Do>(api.KORVEL_DO)(0xDEAD0000u | kOut, 0xBEEF0000u | 0x1234u);
+  SlotCast<Do>(api.LUMAR_DO)(0xDEAD0000u | lOut, 0xBEEFCD00u | 0x5Au);
+  const uint16_t kIn16 = uint16_t(SlotCast<Di>(api.KORVEL_DI)(0xFFFF0000u | korvel.InputPort()));
+  const uint8_t lIn8 = uint8_t(SlotCast<Di>(api.LUMAR_DI)(0x12340000u | lumar.InputPort()));
   EXPECT_EQ(Accesses(bench().trace()),
             (std::vector<Access>{Out(2, kOut, 0x1234), Out(1, lOut, 0x5A), In(2, korvel.InputPort(), 0x1357),
                                  In(1, lumar.InputPort(), 0x9A)}));
@@ -449,7 +361,7 @@ TEST_F(KorvelTest, ArithmeticAndVersionExports) {
                               {3.4e38f, -3.4e38f, INFINITY}};
   for (const auto& c : floats) {
     const float got = api.PCI_FloatSub2(c.a, c.b);
-    EXPECT_EQ(daqtest::Bits(got), daqtest::Bits(c.want)) << c.a << " - " << c.b;
+    EXPECT_EQ(Bits(got), Bits(c.want)) << c.a << " - " << c.b;
   }
   struct ShortCase {
     int16_t a, b, want;
@@ -457,7 +369,7 @@ TEST_F(KorvelTest, ArithmeticAndVersionExports) {
   const ShortCase shorts[] = {{-32768, 1, 32767}, {32767, -1, -32768}, {5, 7, -2}, {0, -32768, -32768}};
   for (const auto& c : shorts) EXPECT_EQ(api.PCI_ShortSub2(c.a, c.b), c.want) << c.a << " - " << c.b;
   using ShortSlots = uint32_t(KORVEL_CALL*)(uint32_t, uint32_t);
-  EXPECT_EQ(uint16_t(daqtest::SlotCast<ShortSlots>(api.PCI_ShortSub2)(0xABCD8000u, 0x12340001u)), 32767);
+  EXPECT_EQ(uint16_t(SlotCast<ShortSlots>(api.PCI_ShortSub2)(0xABCD8000u, 0x12340001u)), 32767);
 
   EXPECT_EQ(api.PCI_GetDllVersion(), 0x0201);
   uint16_t version = 0;
@@ -468,3 +380,4 @@ TEST_F(KorvelTest, ArithmeticAndVersionExports) {
 }
 
 }  // namespace
+}  // namespace daqtest

@@ -4,43 +4,41 @@
 #ifndef DAQ_TESTS_SUPPORT_DREMOR_FIXTURE_H
 #define DAQ_TESTS_SUPPORT_DREMOR_FIXTURE_H
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "daqsim/bench.h"
-#include "dremor_api.h"
-#include "slot_cast.h"
-#include "trace_util.h"
-#include "varno_board_map.h"
+#include "dremor.h"
+#include "library_fixture.h"
+
+#if !defined(DAQ_DREMOR_FILE)
+#error "the build defines DAQ_DREMOR_FILE"
+#endif
 
 namespace daqtest {
 
-using daqsim::Bar;
-using daqsim::BarSet;
-using daqsim::Bench;
-using daqsim::MultifunctionBoard;
-using daqsim::PciLocation;
+DAQTEST_DEFINE_EXPORTS(DremorExports, DREMOR_EXPORT_LIST);
+using DremorApi = LibraryApi<DremorExports>;
 
-inline constexpr uint16_t kUntouched = 0xBEEF;
+using daqsim::MultifunctionBoard;
+
 // A float output's contents before a call that must not write it.
 inline constexpr uint32_t kFloatUntouched = 0x7F7F7F7Fu;
 inline float UntouchedFloat() { return FromBits(kFloatUntouched); }
 // The blocks of the board SelectedBoard() places and selects.
 inline constexpr uint16_t kSelectedBridge = 0xD000;
 inline constexpr uint16_t kSelectedIo = 0xE000;
-inline const std::string kKelvra = "\\\\.\\kelvra";
 
-inline std::string Varno(unsigned n) { return "\\\\.\\VARNO" + std::to_string(n); }
+// The multifunction board's configuration registers the scan reads: BAR1,
+// BAR2 and the interrupt register.
+inline const std::vector<unsigned> kVarnoBoardRegisters = {5, 6, 15};
 
 inline BarSet VarnoBars(uint32_t bridge, uint32_t io) {
   BarSet bars{};
   bars[0] = Bar::Memory(0xFEBF0000, 0x80);
-  bars[VARNO_BRIDGE_BAR] = Bar::Io(bridge, VARNO_BRIDGE_BLOCK_SIZE);
-  bars[VARNO_BOARD_BAR] = Bar::Io(io, VARNO_BOARD_BLOCK_SIZE);
+  bars[1] = Bar::Io(bridge, 0x80);  // the bridge block
+  bars[2] = Bar::Io(io, 0x40);      // the board block
   return bars;
 }
 
@@ -81,27 +79,9 @@ inline std::vector<Named> ResetSequence(uint16_t bridge, uint16_t io, bool named
   };
 }
 
-class DremorTest : public ::testing::Test {
+class DremorTest : public LibraryTest<DremorApi> {
  protected:
-  void SetUp() override {
-    bench().Reset();
-    api = daqtest::DremorApi::Load();
-    ASSERT_TRUE(api.complete()) << "cannot load " << daqtest::kDremorFile;
-  }
-  void TearDown() override {
-    EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
-    EXPECT_EQ(bench().badCloses(), 0u) << "a handle that was not open was closed";
-  }
-
-  static Bench& bench() { return Bench::Instance(); }
-
-  // Unloads the library and loads it afresh: its state is back at the load
-  // values. (Loading before unloading would only raise the reference count.)
-  void Reload() {
-    api = daqtest::DremorApi{};
-    api = daqtest::DremorApi::Load();
-    ASSERT_TRUE(api.complete());
-  }
+  DremorTest() : LibraryTest(DAQ_DREMOR_FILE) {}
 
   // Boards with bridge blocks at 0xD000, 0xD100, ... and board blocks at
   // 0xE000, 0xE100, ..., placed at the given slots; then the interrupt-driver
@@ -116,12 +96,7 @@ class DremorTest : public ::testing::Test {
     return out;
   }
 
-  uint16_t Init() {
-    uint16_t count = kUntouched;
-    const uint16_t status = api.VARNO_DriverInit(&count);
-    lastCount = count;
-    return status;
-  }
+  uint16_t Init() { return RunInit(api.VARNO_DriverInit); }
 
   struct Config {
     uint16_t status, io, dio, ad;
@@ -130,12 +105,6 @@ class DremorTest : public ::testing::Test {
     Config c{0, kUntouched, kUntouched, kUntouched};
     c.status = api.VARNO_GetConfigAddressSpace(board, &c.io, &c.dio, &c.ad);
     return c;
-  }
-
-  std::vector<std::string> OpenNames() const {
-    std::vector<std::string> names;
-    for (const auto& o : bench().opens()) names.push_back(o.name);
-    return names;
   }
 
   // One board at bus 0, device 7 (bridge block 0xD000, board block 0xE000,
@@ -148,9 +117,6 @@ class DremorTest : public ::testing::Test {
     bench().ClearOpens();
     return board;
   }
-
-  daqtest::DremorApi api;
-  uint16_t lastCount = kUntouched;
 };
 
 }  // namespace daqtest

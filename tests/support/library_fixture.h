@@ -1,0 +1,114 @@
+// The fixture both libraries' suites are built on: an empty bench and the
+// library loaded afresh for every test; after each test, the checks that
+// hold for every test of either library.
+#ifndef DAQ_TESTS_SUPPORT_LIBRARY_FIXTURE_H
+#define DAQ_TESTS_SUPPORT_LIBRARY_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "daqsim/bench.h"
+#include "library_api.h"
+#include "slot_cast.h"
+#include "trace_util.h"
+
+namespace daqtest {
+
+using daqsim::Bar;
+using daqsim::BarSet;
+using daqsim::Bench;
+using daqsim::PciLocation;
+
+// What an output holds before a call that must not write it.
+inline constexpr uint16_t kUntouched = 0xBEEF;
+
+// The kernel devices' names, as the tests expect the libraries to open them.
+inline const std::string kKelvra = "\\\\.\\kelvra";
+inline std::string Varno(unsigned n) { return "\\\\.\\VARNO" + std::to_string(n); }
+
+template <class Api>
+class LibraryTest : public ::testing::Test {
+ protected:
+  explicit LibraryTest(const char* file) : file_(file) {}
+
+  void SetUp() override {
+    bench().Reset();
+    Load();
+  }
+  void TearDown() override {
+    if (expectNoFaults) EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
+    EXPECT_EQ(bench().badCloses(), 0u) << "a handle that was not open was closed";
+  }
+
+  static Bench& bench() { return Bench::Instance(); }
+
+  // Unloads the library and loads it afresh: its state is back at the load
+  // values. (Loading before unloading would only raise the reference count.)
+  void Reload() {
+    api = Api{};
+    Load();
+  }
+
+  // Calls a DriverInit export with a count word holding kUntouched; keeps what
+  // it left there in lastCount.
+  template <class Init>
+  uint16_t RunInit(Init init) {
+    uint16_t count = kUntouched;
+    const uint16_t status = init(&count);
+    lastCount = count;
+    return status;
+  }
+
+  std::vector<std::string> OpenNames() const {
+    std::vector<std::string> names;
+    for (const auto& o : bench().opens()) names.push_back(o.name);
+    return names;
+  }
+
+  Api api;
+  uint16_t lastCount = kUntouched;
+  // Cleared by the few tests that make port accesses without the driver on
+  // purpose.
+  bool expectNoFaults = true;
+
+ private:
+  void Load() {
+    api = Api::Load(file_);
+    ASSERT_TRUE(api.complete()) << "cannot load " << file_;
+  }
+  const char* file_;
+};
+
+// The accesses of one walk of buses 0-9, devices 0-31, function 0, as both
+// libraries make it: for every slot, register 0 selected at 0xCF8, the vendor
+// ID read at 0xCFC and the device ID at 0xCFE; and right after the slot of
+// each board in `recorded`, every register of `boardRegisters` selected and
+// read whole at 0xCFC. The values read are the bench's.
+inline std::vector<Access> ExpectedBusWalk(const std::vector<PciLocation>& recorded,
+                                           const std::vector<unsigned>& boardRegisters) {
+  std::vector<Access> out;
+  for (unsigned bus = 0; bus < 10; ++bus) {
+    for (unsigned dev = 0; dev < 32; ++dev) {
+      out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, 0)));
+      const daqsim::PciFunction* fn = Bench::Instance().At(PciLocation{uint8_t(bus), uint8_t(dev), 0});
+      const uint32_t id = fn ? fn->ConfigDword(0) : 0xFFFFFFFFu;
+      out.push_back(In(2, 0xCFC, id & 0xFFFF));
+      out.push_back(In(2, 0xCFE, id >> 16));
+      for (const PciLocation& at : recorded) {
+        if (at.bus != bus || at.device != dev) continue;
+        for (unsigned reg : boardRegisters) {
+          out.push_back(Out(4, 0xCF8, ConfigAddress(bus, dev, 0, reg)));
+          out.push_back(In(4, 0xCFC, fn->ConfigDword(4 * reg)));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace daqtest
+
+#endif
