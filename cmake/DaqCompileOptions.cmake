@@ -30,3 +30,17 @@ function(daq_windows_exports target def_file)
       COMMENT "Import library of $<TARGET_FILE_NAME:${target}>")
   endif()
 endfunction()
+
+# One of the two driver libraries: a shared library of SOURCES with its
+# folder as the public include directory (the library header and the board's
+# register map), the hardware seam (daq_common) compiled in, and on Windows
+# the entry point and the export table of DEF_FILE.
+function(daq_driver_library target def_file)
+  add_library(${target} SHARED ${ARGN})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE daq_common)
+  if(WIN32)
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:daq_dllmain>)
+  endif()
+  daq_windows_exports(${target} ${def_file})
+endfunction()

@@ -10,6 +10,7 @@
 #include "dremor_internal.h"
 #include "held_device.h"
 #include "kelvra.h"
+#include "legacy_arithmetic.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -269,12 +270,6 @@ bool ReadSamples(uint32_t count, void* words) {
 
 extern "C" {
 
-float DREMOR_CALL VARNO_FloatSub(float a, float b) { return a - b; }
-
-short DREMOR_CALL VARNO_ShortSub(short a, short b) { return (short)(uint16_t)((uint16_t)a - (uint16_t)b); }
-
-unsigned short DREMOR_CALL VARNO_GetDllVersion(void) { return DREMOR_DLL_VERSION; }
-
 unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
   // Both devices are opened with share mode 0: handles of ours from before
   // would make the new opens fail, and would leak. Close them first.
@@ -484,5 +479,11 @@ unsigned short DREMOR_CALL VARNO_GetFloatBuffer(uint32_t count, float* volts) {
   PlatformHeapFree(words);
   return status;
 }
+
+unsigned short DREMOR_CALL VARNO_GetDllVersion(void) { return DREMOR_DLL_VERSION; }
+
+float DREMOR_CALL VARNO_FloatSub(float a, float b) { return a - b; }
+
+short DREMOR_CALL VARNO_ShortSub(short a, short b) { return WrappingSub16(a, b); }
 
 }  // extern "C"

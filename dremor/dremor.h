@@ -154,48 +154,46 @@ extern "C" {
  * converts to volts as (code - 2048) / 2048 x range, computed exactly and
  * rounded once to single precision. */
 
-/* a - b. */
-DREMOR_API float DREMOR_CALL VARNO_FloatSub(float a, float b);
-/* a - b, wrapping modulo 2^16. */
-DREMOR_API short DREMOR_CALL VARNO_ShortSub(short a, short b);
-/* The library version, 0x0300. */
-DREMOR_API unsigned short DREMOR_CALL VARNO_GetDllVersion(void);
-/* Closes the devices held from before; opens the interrupt device
- * of board VARNO_WhichBoardActive() (0 at load; status 101 on failure), then
+/* ---- Driver access, discovery and the active board -------------------------- */
+
+/* Closes the devices held from before; opens the interrupt device of board
+ * VARNO_WhichBoardActive() (0 at load; status 101 on failure), then
  * "\\.\kelvra" (status 1 on failure; the interrupt device stays open until
  * VARNO_DriverClose), then scans buses 0-9, devices 0-31, function 0 and
  * writes the number of boards found (at most 4) through `count`.
  * Status 0, 1, 14 or 101; on 1 and 101 `count` is not written. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count);
-/* Closes "\\.\kelvra" and the interrupt device. Returns the result
- * of closing the interrupt device: nonzero when it was closed, 0 when none
- * was held. Board table, board count and active board stay. */
-DREMOR_API int DREMOR_CALL VARNO_DriverClose(void);
-/* Writes 0x1234 through `version`, then asks the interrupt driver;
- * on success writes its 16-bit version and returns 0, else returns 2 (also
- * when no interrupt device is held). */
-DREMOR_API unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version);
-/* Writes the active board's interrupt line (0 before any
- * selection) and returns 0. */
-DREMOR_API unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq);
-/* For board `board` (which need not be the active one) writes its
- * IoBase, the DigitalIo port (IoBase + 0x20) and the AdData port
- * (IoBase + 0x30), 16-bit sums. Scans by itself while no scan has ever
- * recorded a board, and only while "\\.\kelvra" is held. Status 0, 6 or 13;
- * nothing is written on failure. */
+/* For board `board` (which need not be the active one) writes its IoBase,
+ * the DigitalIo port (IoBase + 0x20) and the AdData port (IoBase + 0x30),
+ * 16-bit sums. Scans by itself while no scan has ever recorded a board, and
+ * only while "\\.\kelvra" is held. Status 0, 6 or 13; nothing is written on
+ * failure. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board,
                                                                   unsigned short* ioBase,
                                                                   unsigned short* dioPort,
                                                                   unsigned short* adPort);
-/* Makes board `board` the active board: derives its register
- * ports, resets it (bridge interrupt off, channel 0, counters 1, 0, 2 parked),
- * closes the interrupt device held, waits 100 ms and opens the interrupt
- * device of the new board. Status 0, 13 (board not below the count: nothing
- * changes) or 101 (the new board's interrupt device cannot be opened; the
- * board is active and reset all the same). */
+/* Makes board `board` the active board: derives its register ports, resets
+ * it (bridge interrupt off, channel 0, counters 1, 0, 2 parked), closes the
+ * interrupt device held, waits 100 ms and opens the interrupt device of the
+ * new board. Status 0, 13 (board not below the count: nothing changes) or
+ * 101 (the new board's interrupt device cannot be opened; the board is
+ * active and reset all the same). */
 DREMOR_API unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board);
 /* The number of the active board, 0 before any selection. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_WhichBoardActive(void);
+/* Writes the active board's interrupt line (0 before any selection) and
+ * returns 0. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq);
+/* Writes DREMOR_NO_DRIVER_VERSION through `version`, then asks the interrupt
+ * driver; on success writes its 16-bit version and returns 0, else returns 2
+ * (also when no interrupt device is held). */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version);
+/* Closes "\\.\kelvra" and the interrupt device. Returns the result of
+ * closing the interrupt device: nonzero when it was closed, 0 when none was
+ * held. Board table, board count and active board stay. */
+DREMOR_API int DREMOR_CALL VARNO_DriverClose(void);
+
+/* ---- Timer and digital I/O of the active board ------------------------------- */
 
 /* Loads 8254 counter (counter AND 3) of the active board with
  * `divisor` in mode 2 (rate generator: one output pulse every `divisor`
@@ -208,6 +206,8 @@ DREMOR_API void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned sh
 DREMOR_API void DREMOR_CALL VARNO_Do(unsigned short pattern);
 /* Reads the 16 digital inputs through `pattern`; status 0. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern);
+/* ---- A/D configuration and conversions on the active board ------------------ */
+
 /* Selects A/D input `channel` and configuration code
  * `configCode` (table above), then waits for the input to settle, timed by
  * counter 2 (left in mode 0, counting). Status 0 (whether the wait ended on
@@ -238,7 +238,8 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned shor
 DREMOR_API unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
                                                         unsigned short divisor);
 
-/* Interrupt-driven acquisition. The pacer (counter 0) clocks conversions on
+/* ---- Interrupt-driven acquisition ------------------------------------------- *
+ * The pacer (counter 0) clocks conversions on
  * one channel; each raises the board's interrupt, and the interrupt driver of
  * the active board counts the interrupts and keeps the 16-bit AdData words
  * (bits 0-11 the code, bits 12-15 whatever the board put there) until they
@@ -279,6 +280,14 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned s
  * released within the call. Status 0, 13, 17 (no buffer; also for `count` of
  * 2^31 or more) or 110; `volts` is untouched unless the status is 0. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_GetFloatBuffer(uint32_t count, float* volts);
+
+/* ---- The library version, and two arithmetic helpers older applications call - */
+
+/* DREMOR_DLL_VERSION. */
+DREMOR_API unsigned short DREMOR_CALL VARNO_GetDllVersion(void);
+/* a - b, and a - b wrapping modulo 2^16; they touch no board. */
+DREMOR_API float DREMOR_CALL VARNO_FloatSub(float a, float b);
+DREMOR_API short DREMOR_CALL VARNO_ShortSub(short a, short b);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,7 @@
 
 #include "held_device.h"
 #include "kelvra.h"
+#include "legacy_arithmetic.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -66,12 +67,6 @@ uint16_t ScanBus() {
 
 extern "C" {
 
-float KORVEL_CALL PCI_FloatSub2(float a, float b) { return a - b; }
-
-short KORVEL_CALL PCI_ShortSub2(short a, short b) { return (short)(uint16_t)((uint16_t)a - (uint16_t)b); }
-
-unsigned short KORVEL_CALL PCI_GetDllVersion(void) { return KORVEL_DLL_VERSION; }
-
 unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
   // The device is opened with share mode 0: an older handle of ours could
   // make the new open fail, and would leak. Close it first.
@@ -80,13 +75,6 @@ unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
   const uint16_t status = ScanBus();
   *count = g_state.BoardCount;
   return status;
-}
-
-int KORVEL_CALL PCI_DriverClose(void) { return HeldDeviceClose(&g_portAccess); }
-
-unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version) {
-  *version = KORVEL_DRIVER_VERSION;
-  return KORVEL_OK;
 }
 
 unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(unsigned short board, unsigned short* kind,
@@ -117,6 +105,8 @@ unsigned short KORVEL_CALL PCI_ActiveBoard(unsigned short board) {
 
 unsigned short KORVEL_CALL PCI_WhichBoardActive(void) { return g_state.ActiveIndex; }
 
+int KORVEL_CALL PCI_DriverClose(void) { return HeldDeviceClose(&g_portAccess); }
+
 void KORVEL_CALL KORVEL_DO(unsigned short port, unsigned short pattern) {
   if (g_portAccess.held) PortWrite16(port, pattern);
 }
@@ -132,5 +122,16 @@ void KORVEL_CALL LUMAR_DO(unsigned short port, unsigned char pattern) {
 unsigned char KORVEL_CALL LUMAR_DI(unsigned short port) {
   return g_portAccess.held ? PortRead8(port) : (unsigned char)0xFF;
 }
+
+unsigned short KORVEL_CALL PCI_GetDllVersion(void) { return KORVEL_DLL_VERSION; }
+
+unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version) {
+  *version = KORVEL_DRIVER_VERSION;
+  return KORVEL_OK;
+}
+
+float KORVEL_CALL PCI_FloatSub2(float a, float b) { return a - b; }
+
+short KORVEL_CALL PCI_ShortSub2(short a, short b) { return WrappingSub16(a, b); }
 
 }  // extern "C"

@@ -58,43 +58,50 @@ extern "C" {
 #define KORVEL_DLL_VERSION 0x0201
 #define KORVEL_DRIVER_VERSION 0x0210
 
-/* a - b. */
-KORVEL_API float KORVEL_CALL PCI_FloatSub2(float a, float b);
-/* a - b, wrapping modulo 2^16. */
-KORVEL_API short KORVEL_CALL PCI_ShortSub2(short a, short b);
-/* The library version, 0x0201. */
-KORVEL_API unsigned short KORVEL_CALL PCI_GetDllVersion(void);
-/* Opens "\\.\kelvra" (status 1 on failure, count untouched), then
- * scans buses 0-9, devices 0-31, function 0 for both models, numbering boards
- * in scan order (at most 16 are recorded); writes the count. Status 0, 1 or 3.
+/* ---- Driver access and discovery ---------------------------------------- */
+
+/* Opens "\\.\kelvra" (status 1 on failure, count untouched), then scans
+ * buses 0-9, devices 0-31, function 0 for both models, numbering boards in
+ * scan order (at most 16 are recorded); writes the count. Status 0, 1 or 3.
  * A repeated call closes the handle it held before opening anew. */
 KORVEL_API unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count);
-/* Closes the port-access driver; nonzero when a handle was closed,
- * 0 when none was held (a second call closes nothing). The board table stays. */
-KORVEL_API int KORVEL_CALL PCI_DriverClose(void);
-/* Writes 0x0210 and returns 0; does not contact the driver. */
-KORVEL_API unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version);
-/* The model code (0 KORVEL, 1 LUMAR) and the six base words
- * (BAR0..BAR5, AND 0xFFFE) of board `board`. Status 0, 4 or 5; nothing is
- * written on failure. Scans by itself only while no scan has ever found a
- * board, and only while the port-access driver is held (otherwise 4). */
+/* The model code (0 KORVEL, 1 LUMAR) and the six base words (BAR0..BAR5,
+ * AND 0xFFFE) of board `board`. Status 0, 4 or 5; nothing is written on
+ * failure. Scans by itself only while no scan has ever found a board, and
+ * only while the port-access driver is held (otherwise 4). */
 KORVEL_API unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(
     unsigned short board, unsigned short* kind, unsigned short* base0, unsigned short* base1,
     unsigned short* base2, unsigned short* base3, unsigned short* base4, unsigned short* base5);
-/* Records `board` as the active board number. Status 0 or 5. */
+/* Records `board` as the active board number. Status 0 or 5. Nothing else
+ * uses the number. */
 KORVEL_API unsigned short KORVEL_CALL PCI_ActiveBoard(unsigned short board);
 /* The board number last accepted by PCI_ActiveBoard, 100 before. */
 KORVEL_API unsigned short KORVEL_CALL PCI_WhichBoardActive(void);
+/* Closes the port-access driver; nonzero when a handle was closed, 0 when
+ * none was held (a second call closes nothing). The board table stays. */
+KORVEL_API int KORVEL_CALL PCI_DriverClose(void);
 
-/* The four I/O operations: one port access each at the complete port address given.
- * While the port-access driver is not held (before a successful
- * PCI_DriverInit, after a failed one, after PCI_DriverClose) they make no port
- * access: the outputs write nothing and the inputs return all ones, which is
- * what an empty bus reads. */
+/* ---- Relays and inputs ---------------------------------------------------- */
+
+/* One port access each at the complete port address given (formed from a
+ * base word and an offset of relay_board_map.h). While the port-access
+ * driver is not held (before a successful PCI_DriverInit, after a failed one,
+ * after PCI_DriverClose) they make no port access: the outputs write nothing
+ * and the inputs return all ones, which is what an empty bus reads. */
 KORVEL_API void KORVEL_CALL KORVEL_DO(unsigned short port, unsigned short pattern);
 KORVEL_API unsigned short KORVEL_CALL KORVEL_DI(unsigned short port);
 KORVEL_API void KORVEL_CALL LUMAR_DO(unsigned short port, unsigned char pattern);
 KORVEL_API unsigned char KORVEL_CALL LUMAR_DI(unsigned short port);
+
+/* ---- Versions, and two arithmetic helpers older applications call --------- */
+
+/* The library version, KORVEL_DLL_VERSION. */
+KORVEL_API unsigned short KORVEL_CALL PCI_GetDllVersion(void);
+/* Writes KORVEL_DRIVER_VERSION and returns 0; does not contact the driver. */
+KORVEL_API unsigned short KORVEL_CALL PCI_GetDriverVersion(unsigned short* version);
+/* a - b; and a - b wrapping modulo 2^16. They touch no board. */
+KORVEL_API float KORVEL_CALL PCI_FloatSub2(float a, float b);
+KORVEL_API short KORVEL_CALL PCI_ShortSub2(short a, short b);
 
 #ifdef __cplusplus
 }

@@ -94,23 +94,15 @@ TEST_F(DremorTest, RowFieldsAndDerivedPortsComeFromTheConfigurationRegisters) {
 }
 
 TEST_F(DremorTest, OnlyTheBoardAtFunctionZeroOnBusesZeroToNineIsFound) {
-  const struct {
-    PciLocation at;
-    uint16_t vendor, device;
-  } others[] = {
+  bench().AddStockPcDevices();
+  const std::vector<FunctionAt> others = {
       {{10, 0, 0}, 0x1234, 0x5C2A},  // bus 10 is not scanned
       {{0, 7, 1}, 0x1234, 0x5C2A},   // function 1 of a device is never looked at
       {{0, 8, 0}, 0x1234, 0x5C21},   // relay boards
       {{0, 9, 0}, 0x1234, 0x5C22},
       {{0, 10, 0}, 0x4321, 0x5C2A},  // right device ID, wrong vendor
   };
-  bench().AddStockPcDevices();
-  for (const auto& o : others) {
-    daqsim::PciIdentity id;
-    id.vendorId = o.vendor;
-    id.deviceId = o.device;
-    bench().Add(o.at, std::make_unique<daqsim::PciFunction>(id, VarnoBars(0xD000, 0xE000), 11, 1));
-  }
+  AddFunctions(others, VarnoBars(0xD000, 0xE000));
   EXPECT_EQ(bench().InstallVarnoDevices(), 0u);
   bench().VarnoDevice(0)->SetInstalled(true);  // a driver without its board
   EXPECT_EQ(Init(), DREMOR_ERR_NO_BOARD);
@@ -356,12 +348,15 @@ TEST_F(DremorTest, NoLazyScanAfterAFailedInitOrAfterClose) {
 TEST_F(DremorTest, SelectingBoardTwoResetsItThenRebindsTheInterruptDevice) {
   auto boards = Boards({{0, 7, 0}, {0, 8, 0}, {0, 9, 0}});
   ASSERT_EQ(Init(), DREMOR_OK);
-  bench().ClearTrace();
-  bench().ClearOpens();
-
-  EXPECT_EQ(api.VARNO_ActiveBoard(2), DREMOR_OK);
-  EXPECT_EQ(NamedTrace(), ResetSequence(0xD200, 0xE200));
-  EXPECT_EQ(OpenNames(), std::vector<std::string>{Varno(2)});
+  // Board 2 reset (its blocks at 0xD200 and 0xE200), then its device opened.
+  auto selectBoardTwo = [&] {
+    bench().ClearTrace();
+    bench().ClearOpens();
+    EXPECT_EQ(api.VARNO_ActiveBoard(2), DREMOR_OK);
+    EXPECT_EQ(NamedTrace(), ResetSequence(0xD200, 0xE200));
+    EXPECT_EQ(OpenNames(), std::vector<std::string>{Varno(2)});
+  };
+  selectBoardTwo();
   EXPECT_EQ(bench().sleepCalls(), 1u);
   EXPECT_EQ(bench().sleptMs(), 100u);
   EXPECT_EQ(bench().VarnoDevice(0)->openHandles(), 0u) << "the old device handle was closed";
@@ -386,11 +381,7 @@ TEST_F(DremorTest, SelectingBoardTwoResetsItThenRebindsTheInterruptDevice) {
 
   // The same board again: everything once more, the re-open included (it
   // succeeds only because the exclusive device was closed first).
-  bench().ClearTrace();
-  bench().ClearOpens();
-  EXPECT_EQ(api.VARNO_ActiveBoard(2), DREMOR_OK);
-  EXPECT_EQ(NamedTrace(), ResetSequence(0xD200, 0xE200));
-  EXPECT_EQ(OpenNames(), std::vector<std::string>{Varno(2)});
+  selectBoardTwo();
   EXPECT_EQ(bench().OpenHandleCount(), 2u);
 }
 
@@ -489,24 +480,7 @@ TEST_F(DremorTest, SelectionWithoutPortAccessTouchesNoPort) {
 // ---- Arithmetic and versions ------------------------------------------------------------------
 
 TEST_F(DremorTest, ArithmeticAndDllVersionTouchNothing) {
-  struct FloatCase {
-    float a, b, want;
-  };
-  const FloatCase floats[] = {{1.5f, 0.25f, 1.25f},
-                              {0.1f, 0.2f, 0.1f - 0.2f},
-                              {-0.0f, 0.0f, -0.0f},
-                              {3.4e38f, -3.4e38f, INFINITY}};
-  for (const auto& c : floats) {
-    const float got = api.VARNO_FloatSub(c.a, c.b);
-    EXPECT_EQ(Bits(got), Bits(c.want)) << c.a << " - " << c.b;
-  }
-  struct ShortCase {
-    int16_t a, b, want;
-  };
-  const ShortCase shorts[] = {{-32768, 1, 32767}, {32767, -1, -32768}, {5, 7, -2}};
-  for (const auto& c : shorts) EXPECT_EQ(api.VARNO_ShortSub(c.a, c.b), c.want) << c.a << " - " << c.b;
-  using ShortSlots = uint32_t(DREMOR_CALL*)(uint32_t, uint32_t);
-  EXPECT_EQ(uint16_t(SlotCast<ShortSlots>(api.VARNO_ShortSub)(0xABCD8000u, 0x12340001u)), 32767);
+  ExpectTheArithmeticExports(api.VARNO_FloatSub, api.VARNO_ShortSub);
   EXPECT_EQ(api.VARNO_GetDllVersion(), 0x0300);
   EXPECT_TRUE(bench().opens().empty());
   EXPECT_TRUE(bench().trace().empty());

@@ -23,10 +23,25 @@
 
 namespace daqtest {
 
+// The two DLLs: file name and the tests' list of exports.
+struct KorvelDll {
+  static constexpr const char* kFile = "Korvel.dll";
+  static constexpr const ExportRow* Exports() { return kKorvelExports; }
+  static constexpr size_t kExportCount = sizeof kKorvelExports / sizeof kKorvelExports[0];
+};
+struct DremorDll {
+  static constexpr const char* kFile = "Dremor.dll";
+  static constexpr const ExportRow* Exports() { return kDremorExports; }
+  static constexpr size_t kExportCount = sizeof kDremorExports / sizeof kDremorExports[0];
+};
+
+// Garbage above an argument's stated width in its 32-bit slot.
+inline constexpr uint32_t kJunk = 0xC0DE0000u;
+
+template <class Dll>
 class DllTest : public ::testing::Test {
  protected:
-  template <size_t N>
-  DllTest(const char* file, const ExportRow (&exports)[N]) : file_(file), dll_(file), exports_(exports, exports + N) {}
+  DllTest() : file_(Dll::kFile), dll_(Dll::kFile), exports_(Dll::Exports(), Dll::Exports() + Dll::kExportCount) {}
 
   void SetUp() override { ASSERT_TRUE(dll_.loaded()) << "LoadLibrary(" << file_ << ") failed"; }
 

@@ -7,16 +7,7 @@
 namespace daqtest {
 namespace {
 
-class DremorDllTest : public DllTest {
- protected:
-  DremorDllTest() : DllTest("Dremor.dll", kDremorExports) {}
-};
-
-constexpr uint32_t kJunk = 0xC0DE0000u;
-
-TEST_F(DremorDllTest, EveryExportResolvesByNameAndByTheSameOrdinal) { ExpectTheExportTable(); }
-
-TEST_F(DremorDllTest, LoadingAndUnloadingTouchNothing) { ExpectLoadingAndUnloadingToWork(); }
+using DremorDllTest = DllTest<DremorDll>;
 
 TEST_F(DremorDllTest, EachExportBalancesTheStackAndAnswersWithoutDrivers) {
   uint16_t w[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};

@@ -7,14 +7,7 @@
 namespace daqtest {
 namespace {
 
-class KorvelDllTest : public DllTest {
- protected:
-  KorvelDllTest() : DllTest("Korvel.dll", kKorvelExports) {}
-};
-
-constexpr uint32_t kJunk = 0xC0DE0000u;
-
-TEST_F(KorvelDllTest, EveryExportResolvesByNameAndByTheSameOrdinal) { ExpectTheExportTable(); }
+using KorvelDllTest = DllTest<KorvelDll>;
 
 TEST_F(KorvelDllTest, EachExportBalancesTheStackAndAnswersWithoutTheDriver) {
   uint16_t words[8];
@@ -47,8 +40,6 @@ TEST_F(KorvelDllTest, EachExportBalancesTheStackAndAnswersWithoutTheDriver) {
 
   EXPECT_EQ(Call("PCI_DriverClose", {}).eax, 0u) << "no handle held, nothing closed";
 }
-
-TEST_F(KorvelDllTest, LoadingAndUnloadingTouchNothing) { ExpectLoadingAndUnloadingToWork(); }
 
 }  // namespace
 }  // namespace daqtest

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "korvel_fixture.h"
@@ -75,10 +76,8 @@ TEST_F(KorvelTest, BaseWordsAreTheRegisterAndedWithFFFE) {
 }
 
 TEST_F(KorvelTest, OnlyTheTwoModelsAtFunctionZeroOnBusesZeroToNineAreFound) {
-  const struct {
-    PciLocation at;
-    uint16_t vendor, device;
-  } others[] = {
+  bench().AddStockPcDevices();
+  const std::vector<FunctionAt> others = {
       {{10, 0, 0}, 0x1234, 0x5C21},   // bus 10 is not scanned
       {{255, 31, 0}, 0x1234, 0x5C22},
       {{0, 7, 1}, 0x1234, 0x5C21},    // function 1 of a device is never looked at
@@ -86,13 +85,7 @@ TEST_F(KorvelTest, OnlyTheTwoModelsAtFunctionZeroOnBusesZeroToNineAreFound) {
       {{0, 9, 0}, 0x1234, 0x5C20},
       {{0, 10, 0}, 0x4321, 0x5C21},   // right device ID, wrong vendor
   };
-  bench().AddStockPcDevices();
-  for (const auto& o : others) {
-    daqsim::PciIdentity id;
-    id.vendorId = o.vendor;
-    id.deviceId = o.device;
-    bench().Add(o.at, std::make_unique<daqsim::PciFunction>(id, RelayBars(0xB100), 11, 1));
-  }
+  AddFunctions(others, RelayBars(0xB100));
   EXPECT_EQ(Init(), KORVEL_ERR_NO_BOARD);
   EXPECT_EQ(lastCount, 0) << "the count is written also when no board is found";
   EXPECT_EQ(Config(0).status, KORVEL_ERR_LAZY_NO_BOARD);
@@ -227,54 +220,45 @@ TEST_F(KorvelTest, ActiveBoardOnlyRecordsAcceptedNumbers) {
 
 // One row per I/O export call: what the bus must see, and what comes back.
 TEST_F(KorvelTest, EachIoExportIsExactlyOnePortAccessOfItsWidth) {
-  RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
-  RelayBoard& lumar = bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
-  korvel.SetInputs(0x8421);
-  lumar.SetInputs(0xC3);
-  ASSERT_EQ(Init(), KORVEL_OK);
+  auto [korvel, lumar] = InitWithBothModels(0x8421, 0xC3);
   const uint16_t kOut = korvel.OutputPort(), kIn = korvel.InputPort();
   const uint16_t lOut = lumar.OutputPort(), lIn = lumar.InputPort();
 
-  bench().ClearTrace();
-  api.KORVEL_DO(kOut, 0xA55A);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(2, kOut, 0xA55A)});
-  EXPECT_EQ(korvel.outputs(), 0xA55A);
-
-  bench().ClearTrace();
-  EXPECT_EQ(api.KORVEL_DI(kIn), 0x8421);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(2, kIn, 0x8421)});
-
-  bench().ClearTrace();
-  EXPECT_EQ(api.KORVEL_DI(kOut), 0xA55A) << "the output register reads back the relay states";
-
-  bench().ClearTrace();
-  api.LUMAR_DO(lOut, 0x81);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(1, lOut, 0x81)});
-  EXPECT_EQ(lumar.outputs(), 0x81);
-
-  bench().ClearTrace();
-  EXPECT_EQ(api.LUMAR_DI(lIn), 0xC3);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(1, lIn, 0xC3)});
-
-  // The library never checks the model: an 8-bit write to a KORVEL output
-  // changes its low byte only.
-  bench().ClearTrace();
-  api.LUMAR_DO(kOut, 0x0F);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{Out(1, kOut, 0x0F)});
-  EXPECT_EQ(korvel.outputs(), 0xA50F);
-
-  // A port no board decodes: the access is made all the same.
-  bench().ClearTrace();
-  EXPECT_EQ(api.KORVEL_DI(0x0300), 0xFFFF);
-  EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{In(2, 0x0300, 0xFFFF)});
+  // Each row is one call; after it the bus has seen exactly its one access,
+  // an input has returned what the port delivered, and the relays are as
+  // given. The library never checks the model: an 8-bit write to a KORVEL
+  // output changes its low byte only; a port no board decodes is accessed
+  // all the same.
+  const struct {
+    const char* what;
+    std::function<uint32_t()> call;
+    Access access;
+    uint16_t korvelRelays, lumarRelays;
+  } rows[] = {
+      {"KORVEL_DO", [&] { return api.KORVEL_DO(kOut, 0xA55A), 0u; }, Out(2, kOut, 0xA55A), 0xA55A, 0},
+      {"KORVEL_DI", [&] { return uint32_t(api.KORVEL_DI(kIn)); }, In(2, kIn, 0x8421), 0xA55A, 0},
+      {"KORVEL_DI of the output register: the relay states", [&] { return uint32_t(api.KORVEL_DI(kOut)); },
+       In(2, kOut, 0xA55A), 0xA55A, 0},
+      {"LUMAR_DO", [&] { return api.LUMAR_DO(lOut, 0x81), 0u; }, Out(1, lOut, 0x81), 0xA55A, 0x81},
+      {"LUMAR_DI", [&] { return uint32_t(api.LUMAR_DI(lIn)); }, In(1, lIn, 0xC3), 0xA55A, 0x81},
+      {"LUMAR_DO at a KORVEL output", [&] { return api.LUMAR_DO(kOut, 0x0F), 0u; }, Out(1, kOut, 0x0F), 0xA50F,
+       0x81},
+      {"KORVEL_DI where no board decodes", [&] { return uint32_t(api.KORVEL_DI(0x0300)); }, In(2, 0x0300, 0xFFFF),
+       0xA50F, 0x81},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    bench().ClearTrace();
+    const uint32_t result = row.call();
+    EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{row.access});
+    if (row.access.dir == daqsim::AccessDir::kRead) EXPECT_EQ(result, row.access.value);
+    EXPECT_EQ(korvel.outputs(), row.korvelRelays);
+    EXPECT_EQ(lumar.outputs(), row.lumarRelays);
+  }
 }
 
 TEST_F(KorvelTest, IoExportsUseOnlyTheLowBitsOfEachArgumentSlot) {
-  RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
-  RelayBoard& lumar = bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
-  korvel.SetInputs(0x1357);
-  lumar.SetInputs(0x9A);
-  ASSERT_EQ(Init(), KORVEL_OK);
+  auto [korvel, lumar] = InitWithBothModels(0x1357, 0x9A);
   using Do = void(KORVEL_CALL*)(uint32_t, uint32_t);
   using Di = uint32_t(KORVEL_CALL*)(uint32_t);
   const uint16_t kOut = korvel.OutputPort(), lOut = lumar.OutputPort();
@@ -351,25 +335,7 @@ TEST_F(KorvelTest, CloseForgetsTheHandleSoAStaleValueIsNeverClosed) {
 }
 
 TEST_F(KorvelTest, ArithmeticAndVersionExports) {
-  struct FloatCase {
-    float a, b, want;
-  };
-  const FloatCase floats[] = {{1.5f, 0.25f, 1.25f},
-                              {0.1f, 0.2f, 0.1f - 0.2f},
-                              {1e30f, -1e30f, 2e30f},
-                              {-0.0f, 0.0f, -0.0f},
-                              {3.4e38f, -3.4e38f, INFINITY}};
-  for (const auto& c : floats) {
-    const float got = api.PCI_FloatSub2(c.a, c.b);
-    EXPECT_EQ(Bits(got), Bits(c.want)) << c.a << " - " << c.b;
-  }
-  struct ShortCase {
-    int16_t a, b, want;
-  };
-  const ShortCase shorts[] = {{-32768, 1, 32767}, {32767, -1, -32768}, {5, 7, -2}, {0, -32768, -32768}};
-  for (const auto& c : shorts) EXPECT_EQ(api.PCI_ShortSub2(c.a, c.b), c.want) << c.a << " - " << c.b;
-  using ShortSlots = uint32_t(KORVEL_CALL*)(uint32_t, uint32_t);
-  EXPECT_EQ(uint16_t(SlotCast<ShortSlots>(api.PCI_ShortSub2)(0xABCD8000u, 0x12340001u)), 32767);
+  ExpectTheArithmeticExports(api.PCI_FloatSub2, api.PCI_ShortSub2);
 
   EXPECT_EQ(api.PCI_GetDllVersion(), 0x0201);
   uint16_t version = 0;

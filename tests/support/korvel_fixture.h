@@ -55,6 +55,21 @@ class KorvelTest : public LibraryTest<KorvelApi> {
   }
 
   uint16_t Init() { return RunInit(api.PCI_DriverInit); }
+
+  // A KORVEL board at 0:05 and a LUMAR board at 0:06 with the given input
+  // patterns, found by PCI_DriverInit.
+  struct BothModels {
+    RelayBoard& korvel;
+    RelayBoard& lumar;
+  };
+  BothModels InitWithBothModels(uint16_t korvelInputs, uint8_t lumarInputs) {
+    RelayBoard& korvel = bench().AddRelayBoard(RelayModel::kKorvel, PciLocation{0, 5, 0});
+    RelayBoard& lumar = bench().AddRelayBoard(RelayModel::kLumar, PciLocation{0, 6, 0});
+    korvel.SetInputs(korvelInputs);
+    lumar.SetInputs(lumarInputs);
+    EXPECT_EQ(Init(), KORVEL_OK);
+    return BothModels{korvel, lumar};
+  }
 };
 
 }  // namespace daqtest

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,20 @@ class LibraryTest : public ::testing::Test {
     return status;
   }
 
+  // Plain PCI functions of the given identities, each decoding `bars`.
+  struct FunctionAt {
+    PciLocation at;
+    uint16_t vendorId, deviceId;
+  };
+  static void AddFunctions(const std::vector<FunctionAt>& functions, const BarSet& bars) {
+    for (const FunctionAt& f : functions) {
+      daqsim::PciIdentity id;
+      id.vendorId = f.vendorId;
+      id.deviceId = f.deviceId;
+      bench().Add(f.at, std::make_unique<daqsim::PciFunction>(id, bars, 11, 1));
+    }
+  }
+
   std::vector<std::string> OpenNames() const {
     std::vector<std::string> names;
     for (const auto& o : bench().opens()) names.push_back(o.name);
@@ -81,6 +97,26 @@ class LibraryTest : public ::testing::Test {
   }
   const char* file_;
 };
+
+// Both libraries export a - b of two floats and of two 16-bit integers
+// (wrapping modulo 2^16); the same cases hold for both pairs. The 16-bit
+// export is also called with garbage above each argument's 16 bits.
+template <class FloatSub, class ShortSub>
+void ExpectTheArithmeticExports(FloatSub floatSub, ShortSub shortSub) {
+  const struct {
+    float a, b, want;
+  } floats[] = {{1.5f, 0.25f, 1.25f},
+                {0.1f, 0.2f, 0.1f - 0.2f},
+                {1e30f, -1e30f, 2e30f},
+                {-0.0f, 0.0f, -0.0f},
+                {3.4e38f, -3.4e38f, std::numeric_limits<float>::infinity()}};
+  for (const auto& c : floats) EXPECT_EQ(Bits(floatSub(c.a, c.b)), Bits(c.want)) << c.a << " - " << c.b;
+  const struct {
+    int16_t a, b, want;
+  } shorts[] = {{-32768, 1, 32767}, {32767, -1, -32768}, {5, 7, -2}, {0, -32768, -32768}};
+  for (const auto& c : shorts) EXPECT_EQ(shortSub(c.a, c.b), c.want) << c.a << " - " << c.b;
+  EXPECT_EQ(uint16_t(SlotCall<uint32_t>(shortSub, 0xABCD8000u, 0x12340001u)), 32767);
+}
 
 // The accesses of one walk of buses 0-9, devices 0-31, function 0, as both
 // libraries make it: for every slot, register 0 selected at 0xCF8, the vendor

@@ -16,6 +16,21 @@ To SlotCast(From f) {
   return reinterpret_cast<To>(reinterpret_cast<void (*)(void)>(f));
 }
 
+// The exports' calling convention (stdcall on 32-bit Windows).
+#if defined(_WIN32) && !defined(_WIN64)
+#define DAQTEST_CALL __stdcall
+#else
+#define DAQTEST_CALL
+#endif
+
+// Calls export `f` with every argument a whole 32-bit slot, and returns its
+// result slot as an R.
+template <class R, class F, class... Slots>
+R SlotCall(F f, Slots... slots) {
+  using Fn = R(DAQTEST_CALL*)(decltype(uint32_t(slots))...);
+  return SlotCast<Fn>(f)(uint32_t(slots)...);
+}
+
 // The bits of a single-precision float, and back: floats are compared bit
 // for bit, and pass through an argument slot as their bits.
 inline uint32_t Bits(float f) {
