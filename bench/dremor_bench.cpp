@@ -63,37 +63,34 @@ void SetBytes(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * kWords * 2);
 }
 
-// The export: 1,000,000 words handed over by the driver and converted.
-void BM_GetFloatBuffer(benchmark::State& state) {
+// kWords injected into the driver before each timed `fetch` of them.
+template <class Fetch>
+void TimeFetches(benchmark::State& state, Fetch fetch) {
   daqsim::VarnoDriver& driver = PrepareBench();
-  std::vector<float> volts(kWords);
   for (auto _ : state) {
     state.PauseTiming();
     driver.InjectSamples(Words());
     state.ResumeTiming();
-    if (VARNO_GetFloatBuffer(kWords, volts.data()) != DREMOR_OK) state.SkipWithError("fetch failed");
+    if (fetch() != DREMOR_OK) state.SkipWithError("fetch failed");
     benchmark::ClobberMemory();
   }
-  if (!BitExact(volts, kRange)) state.SkipWithError("not bit-exact");
   SetBytes(state);
   VARNO_DriverClose();
+}
+
+// The export: 1,000,000 words handed over by the driver and converted.
+void BM_GetFloatBuffer(benchmark::State& state) {
+  std::vector<float> volts(kWords);
+  TimeFetches(state, [&] { return VARNO_GetFloatBuffer(kWords, volts.data()); });
+  if (!BitExact(volts, kRange)) state.SkipWithError("not bit-exact");
 }
 BENCHMARK(BM_GetFloatBuffer)->Unit(benchmark::kMicrosecond);
 
 // The same words through the raw export: the driver's hand-over alone.
 void BM_GetBuffer(benchmark::State& state) {
-  daqsim::VarnoDriver& driver = PrepareBench();
   std::vector<uint16_t> raw(kWords);
-  for (auto _ : state) {
-    state.PauseTiming();
-    driver.InjectSamples(Words());
-    state.ResumeTiming();
-    if (VARNO_GetBuffer(kWords, raw.data()) != DREMOR_OK) state.SkipWithError("fetch failed");
-    benchmark::ClobberMemory();
-  }
+  TimeFetches(state, [&] { return VARNO_GetBuffer(kWords, raw.data()); });
   if (raw != Words()) state.SkipWithError("words changed");
-  SetBytes(state);
-  VARNO_DriverClose();
 }
 BENCHMARK(BM_GetBuffer)->Unit(benchmark::kMicrosecond);
 
