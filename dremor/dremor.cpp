@@ -69,9 +69,15 @@ HeldDevice g_interruptDevice;
 // address the PC's DMA and interrupt controllers at 0x0000-0x0030.
 bool g_boardSelected = false;
 
-// Whether register ports of the active board may be accessed now. Every
-// routine that touches a derived port asks this first.
+// Whether register ports of the active board may be accessed now.
 bool BoardPortsUsable() { return g_portAccess.held && g_boardSelected; }
+
+// What the active board is owed from a time without port access: a board
+// selected then was not reset, a board stopped then was not parked. Both are
+// paid by BoardReady, before the library's next access to the board, so that
+// no board is ever driven from an unknown state.
+bool g_resetOwed = false;
+bool g_parkOwed = false;
 
 // "\\.\VARNO0" .. "\\.\VARNO3": the interrupt device of board n.
 static_assert(VARNO_DEVICES == DREMOR_MAX_BOARDS, "one interrupt device per row of the board table");
@@ -148,7 +154,6 @@ void ProgramCounter(uint16_t counter, uint16_t count) {
 // 0, counters 1, 0 and 2 parked. GainControl, AdModeControl and the digital
 // outputs keep their values.
 uint16_t ResetBoard() {
-  if (!BoardPortsUsable()) return DREMOR_OK;
   const ActiveBoardState& a = g_state.Active;
   PortWrite8(Add16(a.BridgeBase, VARNO_INTERRUPT_CONTROL), VARNO_INTERRUPT_OFF);
   PortWrite8(a.ChannelSelectPort, 0x00);
@@ -156,6 +161,20 @@ uint16_t ResetBoard() {
   ProgramCounter(0, VARNO_PARK_COUNT);
   ProgramCounter(2, VARNO_PARK_COUNT);
   return DREMOR_OK;
+}
+
+// Whether the active board's registers may be accessed now; if they may,
+// first pays what the board is owed (see g_resetOwed). Every routine that
+// touches a derived port asks this first.
+bool BoardReady() {
+  if (!BoardPortsUsable()) return false;
+  if (g_resetOwed) {
+    ResetBoard();  // parks the pacer too
+  } else if (g_parkOwed) {
+    ProgramCounter(0, VARNO_PARK_COUNT);
+  }
+  g_resetOwed = g_parkOwed = false;
+  return true;
 }
 
 // ---- Input ranges -----------------------------------------------------------
@@ -229,7 +248,7 @@ uint16_t ReadAdCode() { return uint16_t(PortRead16(g_state.Active.AdDataPort) & 
 // Conversions need port access, a selected board, and the active board
 // number below the board count (a rescan may have found fewer boards).
 bool ConversionsAllowed() {
-  return BoardPortsUsable() && g_state.Active.ActiveIndex < g_state.Active.BoardCount;
+  return g_state.Active.ActiveIndex < g_state.Active.BoardCount && BoardReady();
 }
 
 // ---- Pacer-clocked block ------------------------------------------------------
@@ -325,8 +344,11 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
   g_state.Active.ActiveIndex = board;
   DeriveActiveBoard(g_state.BoardTable[board]);
   g_boardSelected = true;
-  // Without port access the reset is skipped; the selection stands.
-  ResetBoard();
+  // Without port access the selection stands and the reset is owed: it runs
+  // before the library next touches this board.
+  g_parkOwed = false;
+  g_resetOwed = true;
+  BoardReady();
 
   // Re-bind the interrupt driver to the new board. The device is exclusive,
   // so the old handle goes first; the pause lets the driver release the
@@ -339,23 +361,23 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
 unsigned short DREMOR_CALL VARNO_WhichBoardActive(void) { return g_state.Active.ActiveIndex; }
 
 void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned short divisor) {
-  if (!BoardPortsUsable()) return;
+  if (!BoardReady()) return;
   ProgramCounter(counter, divisor);
 }
 
 void DREMOR_CALL VARNO_Do(unsigned short pattern) {
-  if (!BoardPortsUsable()) return;
+  if (!BoardReady()) return;
   PortWrite16(g_state.Active.DigitalIoPort, pattern);
 }
 
 unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern) {
-  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   *pattern = PortRead16(g_state.Active.DigitalIoPort);
   return DREMOR_OK;
 }
 
 unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel, unsigned short configCode) {
-  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   PortWrite8(g_state.Active.ChannelSelectPort, channel);
   PortWrite8(g_state.Active.GainControlPort, GainByteOf(configCode));
   g_state.Active.CurrentConfigCode = configCode;
@@ -422,7 +444,7 @@ unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam)
 
 unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
                                              unsigned short divisor) {
-  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
+  if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   ActiveBoardState& a = g_state.Active;
   a.CurrentConfigCode = configCode;
   // The pacer parked while channel and range change, so that no conversion
@@ -438,11 +460,17 @@ unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned sho
 }
 
 unsigned short DREMOR_CALL VARNO_INT_AdStop(void) {
-  // Without port access or a selected board this library cannot have started
-  // the board, and cannot park it: nothing is done.
-  if (!BoardPortsUsable()) return DREMOR_ERR_BOARD_RANGE;
-  // Park first: the pacer stops whatever the driver answers.
-  ProgramCounter(0, VARNO_PARK_COUNT);
+  if (BoardReady()) {
+    // Park first: the pacer stops whatever the driver answers.
+    ProgramCounter(0, VARNO_PARK_COUNT);
+  } else if (!g_interruptDevice.held) {
+    // Neither the pacer nor the driver can be reached: nothing is done.
+    return DREMOR_ERR_BOARD_RANGE;
+  } else {
+    // No port access now (a later VARNO_DriverInit failed, say): the driver
+    // is told to stop all the same, and the park is owed to the board.
+    g_parkOwed = g_boardSelected;
+  }
   return SendRequest(IOCTL_VARNO_STOP, nullptr, 0, nullptr, 0) ? DREMOR_OK : DREMOR_ERR_INTERRUPT_REQUEST;
 }
 

@@ -44,44 +44,45 @@
  *    successful VARNO_DriverInit, after one that failed, after
  *    VARNO_DriverClose): a port instruction then would kill the application.
  *    VARNO_GetConfigAddressSpace makes no scan then (status 6 while no board
- *    was ever recorded), and VARNO_ActiveBoard does its bookkeeping and the
- *    re-open of the interrupt device but skips the board reset.
+ *    was ever recorded).
+ *  - No board is driven without its reset. VARNO_ActiveBoard without port
+ *    access does its bookkeeping and the re-open of the interrupt device; the
+ *    reset it could not make is owed, and runs right before the library's
+ *    next access to that board (the first operation on the active board
+ *    after a successful VARNO_DriverInit).
  *  - The register ports of the active board are known only after the first
- *    accepted VARNO_ActiveBoard; before it, operations that would use them make
- *    no port access (ports 0x0000-0x0030 belong to the PC's DMA and interrupt
- *    controllers); where they have a status they answer 13.
- *  - The same holds for every operation on the active board (timer,
- *    digital I/O, A/D configuration and conversions) whenever it may not touch a port, that is before the first
- *    accepted VARNO_ActiveBoard or while "\\.\kelvra" is not held: those with
- *    a status (VARNO_Di, VARNO_SetChannelConfig, the conversions) return 13
- *    and write nothing through their pointers, VARNO_SetChannelConfig keeps
- *    the configuration code it had; VARNO_SetupTimer and VARNO_Do do nothing.
+ *    accepted VARNO_ActiveBoard; before it, operations that would use them
+ *    make no port access (ports 0x0000-0x0030 belong to the PC's DMA and
+ *    interrupt controllers).
+ *  - Every operation on the active board (timer, digital I/O, A/D
+ *    configuration and conversions, VARNO_INT_AdStart) does nothing while it
+ *    may not touch a port, that is before the first accepted
+ *    VARNO_ActiveBoard or while "\\.\kelvra" is not held: those with a status
+ *    return 13 and write nothing through their pointers; VARNO_SetChannelConfig
+ *    and VARNO_INT_AdStart keep the configuration code they had;
+ *    VARNO_SetupTimer and VARNO_Do do nothing.
+ *  - VARNO_INT_AdStop tells the driver to stop whenever the interrupt device
+ *    is held. When it may not touch a port it cannot park the pacer: it sends
+ *    the stop all the same and answers the stop's status (0 or 110); the park
+ *    is owed to the board like a reset (above). With neither port access nor
+ *    an interrupt device it does nothing and answers 13.
+ *  - The requests that need no port (VARNO_InstallIrq, VARNO_GetIntCount,
+ *    VARNO_GetBuffer, VARNO_GetFloatBuffer) are sent whatever the port access;
+ *    without an interrupt device they fail with 111 or 110.
  *  - Configuration codes without a row in the range table (4-15, 20-65535):
- *    VARNO_SetChannelConfig writes channel and low byte and stores the code as
- *    for any other, and settles with the longest count of the table,
- *    the longest settling wait of the range table (that of code 19). Volts under such a
+ *    VARNO_SetChannelConfig and VARNO_INT_AdStart write channel and low byte
+ *    and store the code as for any other, and settle with the longest
+ *    settling wait of the range table (that of code 19). Volts under such a
  *    code use the range of the byte that went to GainControl when that byte
- *    is itself a code of the table (0x0113 put 0x13 on the board: code 19's range),
- *    and are otherwise a quiet NaN, so that an unknown gain is never taken for
- *    a reading. VARNO_Polling and VARNO_AdsPacerHex return codes under any
- *    configuration.
- *  - Interrupt-driven acquisition (VARNO_InstallIrq to VARNO_GetFloatBuffer) follows the same rule:
- *    VARNO_INT_AdStart answers 13 and does nothing at all (configuration code
- *    kept) when it may not touch a port; VARNO_INT_AdStop then answers 13 too,
- *    without parking anything and without telling the driver to stop (this
- *    library cannot have started the board in that state). The requests that
- *    need no port (VARNO_InstallIrq, VARNO_GetIntCount, VARNO_GetBuffer,
- *    VARNO_GetFloatBuffer) are sent as usual; without an interrupt device
- *    they fail with 111 or 110.
+ *    is itself a code of the table (0x0113 put 0x13 on the board: code 19's
+ *    range), and are otherwise a quiet NaN, so that an unknown gain is never
+ *    taken for a reading; VARNO_GetFloatBuffer converts the same way.
+ *    VARNO_Polling and VARNO_AdsPacerHex return codes under any configuration.
  *  - Sample counts of 2^31 or more are refused before anything is sent,
  *    because 2 x count bytes would wrap in the 32-bit request size:
  *    VARNO_GetFloatBuffer answers 17 (no buffer of that size can exist; no
  *    allocation is made, `volts` untouched), VARNO_GetBuffer answers 110 (the
  *    request cannot be made; `buffer` untouched).
- *  - VARNO_INT_AdStart with a code without a row settles for as
- *    long as VARNO_SetChannelConfig does, and VARNO_GetFloatBuffer converts
- *    under such a code as the polled conversions do (the gain byte's range,
- *    or NaN).
  *  - A repeated VARNO_DriverInit first closes the handles it held (both
  *    devices are exclusive: a second open would be refused, and the old
  *    handles would leak).
@@ -263,8 +264,11 @@ DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, u
                                                         unsigned short divisor);
 /* Parks the pacer, then tells the driver to stop. Status 0, 110
  * (the stop request failed; the pacer is parked all the same) or 13 (no
- * board selected or no port access: nothing done). Interrupt mode and the
- * bridge interrupt stay on until the board is next selected. */
+ * port access or no board selected, and no interrupt device: nothing done).
+ * Without port access but with the interrupt device, the stop is sent and
+ * its status answered; the park is owed (see the guarantees above).
+ * Interrupt mode and the bridge interrupt stay on until the board is next
+ * selected. */
 DREMOR_API unsigned short DREMOR_CALL VARNO_INT_AdStop(void);
 /* The driver's interrupt count through `intCount`. Status 0 or
  * 110 (`intCount` untouched). */

@@ -238,25 +238,69 @@ TEST_F(InterruptTest, StopParksThePacerEvenWhenTheDriverFails) {
 }
 
 // Where no port may be touched, start refuses with 13 and keeps the code it
-// had, and stop does nothing at all.
-TEST_F(InterruptTest, StartAndStopWithoutPortAccessDoNothing) {
+// had. Stop cannot park the pacer then, but the driver is still told to stop
+// (it runs the acquisition started before, and nothing else could stop it);
+// the park is owed and made before the library next touches the board.
+TEST_F(InterruptTest, WithoutPortAccessStartRefusesAndStopStillStopsTheDriver) {
   ASSERT_EQ(Install(), DREMOR_OK);
-  ASSERT_EQ(api.VARNO_DriverClose() != 0, true);
-  uint16_t count = 0;
-  ASSERT_EQ(api.VARNO_DriverInit(&count), DREMOR_OK);  // interrupt device and kelvra again
+  ASSERT_EQ(api.VARNO_INT_AdStart(0, 0, 400), DREMOR_OK);
+  bench().Sleep(1);
+  ASSERT_GT(driver->interruptCount(), 0u);
   bench().PortAccessDriver().SetRefuseOpen(true);
+  uint16_t count = 0;
   ASSERT_EQ(api.VARNO_DriverInit(&count), DREMOR_ERR_NO_DRIVER);  // interrupt device only
+  bench().ClearTrace();
+  const size_t before = Requests();
+  EXPECT_EQ(api.VARNO_INT_AdStart(2, 17, 400), DREMOR_ERR_BOARD_RANGE);
+  EXPECT_EQ(Requests(), before) << "start sends nothing";
+  // The re-init bound a new driver handle: the driver of board 0 still
+  // serves the acquisition started above.
+  ASSERT_TRUE(driver->armed());
+  EXPECT_EQ(api.VARNO_INT_AdStop(), DREMOR_OK);
+  ASSERT_EQ(Requests(), before + 1);
+  EXPECT_EQ(LastRequest().code, IOCTL_VARNO_STOP);
+  EXPECT_FALSE(driver->armed()) << "the driver stopped counting";
+  EXPECT_TRUE(bench().trace().empty()) << "no port access without the port-access driver";
+  EXPECT_FALSE(board->timer().Parked(0)) << "the pacer could not be parked";
+
+  // A failing stop is reported as such.
+  driver->FailRequest(IOCTL_VARNO_STOP);
+  EXPECT_EQ(api.VARNO_INT_AdStop(), DREMOR_ERR_INTERRUPT_REQUEST);
+  driver->FailRequest(IOCTL_VARNO_STOP, false);
+
+  // The fetch still works (no port needed), under the code 0 of the start.
+  const uint32_t held = uint32_t(driver->heldSamples());
+  std::vector<float> v(held, Untouched());
+  ASSERT_EQ(api.VARNO_GetFloatBuffer(held, v.data()), DREMOR_OK);
+
+  // With port access back, the owed park comes first, before the library's
+  // next access to the board.
+  bench().PortAccessDriver().SetRefuseOpen(false);
+  ASSERT_EQ(api.VARNO_DriverInit(&count), DREMOR_OK);
+  bench().ClearTrace();
+  api.VARNO_Do(0x0001);
+  EXPECT_EQ(NamedTrace(), (std::vector<Named>{W8(kIo + 0x0C, 0x34, "CounterControl"), W8(kIo + 0x00, 0x01, "Counter0"),
+                                              W8(kIo + 0x00, 0x00, "Counter0"),
+                                              Named{Out(2, kIo + 0x20, 0x0001), "DigitalIo"}}));
+  EXPECT_TRUE(board->timer().Parked(0));
+}
+
+// Neither port access nor an interrupt device: start and stop do nothing and
+// answer 13.
+TEST_F(InterruptTest, WithNeitherPortNorDeviceStartAndStopDoNothing) {
+  ASSERT_EQ(Install(), DREMOR_OK);
+  ASSERT_NE(api.VARNO_DriverClose(), 0);
   bench().ClearTrace();
   const size_t before = Requests();
   EXPECT_EQ(api.VARNO_INT_AdStart(2, 17, 400), DREMOR_ERR_BOARD_RANGE);
   EXPECT_EQ(api.VARNO_INT_AdStop(), DREMOR_ERR_BOARD_RANGE);
   EXPECT_TRUE(bench().trace().empty());
   EXPECT_EQ(Requests(), before);
-  // The fetch still works (no port needed), under the old code 0: +-10 V.
-  driver->InjectSamples({0x0000});
+  // The fetch needs neither: it fails at the missing device, under the old
+  // code's range.
   float v = Untouched();
-  ASSERT_EQ(api.VARNO_GetFloatBuffer(1, &v), DREMOR_OK);
-  EXPECT_EQ(v, -10.0f);
+  EXPECT_EQ(api.VARNO_GetFloatBuffer(1, &v), DREMOR_ERR_INTERRUPT_REQUEST);
+  EXPECT_EQ(Bits(v), kFloatUntouched);
 }
 
 // ---- VARNO_InstallIrq ---------------------------------------------------------------------------

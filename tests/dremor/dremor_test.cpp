@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -475,6 +476,49 @@ TEST_F(DremorTest, SelectionWithoutPortAccessTouchesNoPort) {
   EXPECT_EQ(boards[0]->writeCount(VarnoRegister::kInterruptControl), 0u);
   EXPECT_NE(api.VARNO_DriverClose(), 0);
   EXPECT_EQ(bench().OpenHandleCount(), 0u);
+}
+
+// A board selected without port access is owed its reset: once port access
+// is back, the reset runs right before the library's first access to the
+// board, whatever that access is, and only once.
+TEST_F(DremorTest, ABoardSelectedWithoutPortAccessIsResetBeforeItIsFirstDriven) {
+  const struct {
+    const char* what;
+    std::function<void(DremorApi&)> firstUse;
+    size_t ownAccesses;  // what the call itself makes after the reset
+  } uses[] = {
+      {"VARNO_Do", [](DremorApi& api) { api.VARNO_Do(0x55AA); }, 1},
+      {"VARNO_SetupTimer", [](DremorApi& api) { api.VARNO_SetupTimer(1, 4000); }, 3},
+      {"VARNO_Polling", [](DremorApi& api) {
+         uint16_t code = 0;
+         EXPECT_EQ(api.VARNO_Polling(&code), DREMOR_OK);
+       }, 0},
+      {"VARNO_INT_AdStart", [](DremorApi& api) { EXPECT_EQ(api.VARNO_INT_AdStart(0, 0, 400), DREMOR_OK); }, 0},
+  };
+  for (const auto& use : uses) {
+    SCOPED_TRACE(use.what);
+    bench().Reset();
+    Reload();
+    auto boards = Boards({{0, 7, 0}, {0, 8, 0}});
+    ASSERT_EQ(Init(), DREMOR_OK);
+    ASSERT_NE(api.VARNO_DriverClose(), 0);
+    ASSERT_EQ(api.VARNO_ActiveBoard(1), DREMOR_OK);
+    ASSERT_EQ(Init(), DREMOR_OK);
+    ASSERT_TRUE(bench().trace().size() > 0);  // the scan
+    bench().ClearTrace();
+    use.firstUse(api);
+    const std::vector<Named> reset = ResetSequence(0xD100, 0xE100);
+    const std::vector<Named> trace = NamedTrace();
+    ASSERT_GE(trace.size(), reset.size());
+    EXPECT_EQ(std::vector<Named>(trace.begin(), trace.begin() + reset.size()), reset);
+    if (use.ownAccesses) EXPECT_EQ(trace.size(), reset.size() + use.ownAccesses);
+    EXPECT_EQ(boards[0]->writeCount(VarnoRegister::kInterruptControl), 0u) << "only the active board";
+
+    // Paid once: the next access is the call's own.
+    bench().ClearTrace();
+    api.VARNO_Do(0x0001);
+    EXPECT_EQ(NamedTrace(), (std::vector<Named>{Named{Out(2, 0xE120, 0x0001), "DigitalIo"}}));
+  }
 }
 
 // ---- Arithmetic and versions ------------------------------------------------------------------
