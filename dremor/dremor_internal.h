@@ -77,36 +77,56 @@ static constexpr uint16_t VarnoLongestSettling() {
  * On x87 the product is formed exactly in the 64-bit significand and rounded
  * once when stored, with the same result.
  *
- * Without a double multiply or conversion per sample the loop runs four
- * samples per SSE2 instruction where the target has SSE2 (every x86-64, and
- * 32-bit builds for SSE2), 16 samples a round. The code reaches float
- * without a conversion instruction: 0x4B00 above the 12-bit code makes the
- * bits of the float 2^23 + code (the code sits in the significand), and
- * subtracting 2^23 + 2048 (a float too) leaves code - 2048 exactly, both
- * operands lying in [2^23, 2^24). The multiply is the one rounding, as
- * above. The scalar loop does the rest, and everything on targets without
- * SSE2; both give the same bits. */
+ * Two loops do this. The scalar loop converts one sample at a time with the
+ * FPU the target has (x87 on a 32-bit x86 build for older processors). The
+ * SSE2 loop converts four samples per instruction, 16 a round, without a
+ * double multiply or an int-to-float conversion per sample: 0x4B00 above the
+ * 12-bit code makes the bits of the float 2^23 + code (the code sits in the
+ * significand), and subtracting 2^23 + 2048 (a float too) leaves code - 2048
+ * exactly, both operands lying in [2^23, 2^24). The multiply is the one
+ * rounding, as above; the scalar loop converts the remaining samples. Both
+ * give the same bits for every code under every range.
+ *
+ * DremorWordsToVolts takes the SSE2 loop where the processor has SSE2: always
+ * on x86-64 and on builds for SSE2; on a 32-bit build for older processors
+ * (the shipped DLL), after one CPUID check at its first call, so that the DLL
+ * still loads and converts on a processor without SSE2. */
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define DREMOR_CONVERT_SSE2 1
+#define DREMOR_SSE2_LOOP 1
+#define DREMOR_SSE2_CHECKED_AT_RUN_TIME 0
+#define DREMOR_TARGET_SSE2
+#elif defined(__i386__) && defined(__GNUC__)
+#define DREMOR_SSE2_LOOP 1
+#define DREMOR_SSE2_CHECKED_AT_RUN_TIME 1
+#define DREMOR_TARGET_SSE2 __attribute__((target("sse2")))
+#include <cpuid.h>
 #else
-#define DREMOR_CONVERT_SSE2 0
+#define DREMOR_SSE2_LOOP 0
 #endif
 
-#if DREMOR_CONVERT_SSE2
+/* volts[i] for i from `first` to count - 1, one sample at a time; `step` is
+ * range x 1/2048. */
+static inline void WordsToVoltsScalar(const uint16_t* words, float* volts, uint32_t first, uint32_t count,
+                                      float step) {
+  for (uint32_t i = first; i < count; ++i) {
+    volts[i] = (float)((int32_t)(words[i] & VARNO_AD_CODE_MASK) - VARNO_AD_MID_SCALE) * step;
+  }
+}
+
+#if DREMOR_SSE2_LOOP
+#include <emmintrin.h>
+
 /* Four codes from the 16-bit lanes of `codes` (low or high half) in volts. */
 #define DREMOR_FOUR_VOLTS(unpack, codes) \
   _mm_mul_ps(_mm_sub_ps(_mm_castsi128_ps(unpack(codes, exponent)), bias), scale)
-#endif
 
-static inline void DremorWordsToVolts(const uint16_t* words, float* volts, uint32_t count, float range) {
-  const float step = range * VARNO_AD_STEP;
-  uint32_t i = 0;
-#if DREMOR_CONVERT_SSE2
+DREMOR_TARGET_SSE2 static inline void WordsToVoltsSse2(const uint16_t* words, float* volts, uint32_t count,
+                                                       float step) {
   const __m128i mask = _mm_set1_epi16((short)VARNO_AD_CODE_MASK);
-  const __m128i exponent = _mm_set1_epi16(0x4B00);     /* high half of the float 2^23 */
+  const __m128i exponent = _mm_set1_epi16(0x4B00);       /* high half of the float 2^23 */
   const __m128 bias = _mm_set1_ps(8388608.0f + 2048.0f); /* 2^23 + mid-scale */
   const __m128 scale = _mm_set1_ps(step);
+  uint32_t i = 0;
   for (; count - i >= 16; i += 16) {
     const __m128i a = _mm_and_si128(_mm_loadu_si128((const __m128i*)(words + i)), mask);
     const __m128i b = _mm_and_si128(_mm_loadu_si128((const __m128i*)(words + i + 8)), mask);
@@ -115,12 +135,34 @@ static inline void DremorWordsToVolts(const uint16_t* words, float* volts, uint3
     _mm_storeu_ps(volts + i + 8, DREMOR_FOUR_VOLTS(_mm_unpacklo_epi16, b));
     _mm_storeu_ps(volts + i + 12, DREMOR_FOUR_VOLTS(_mm_unpackhi_epi16, b));
   }
-#endif
-  for (; i < count; ++i) {
-    volts[i] = (float)((int32_t)(words[i] & VARNO_AD_CODE_MASK) - VARNO_AD_MID_SCALE) * step;
-  }
+  WordsToVoltsScalar(words, volts, i, count, step);
 }
 
 #undef DREMOR_FOUR_VOLTS
+#endif
+
+/* Whether this processor runs the SSE2 loop. */
+static inline bool CpuHasSse2() {
+#if !DREMOR_SSE2_LOOP
+  return false;
+#elif DREMOR_SSE2_CHECKED_AT_RUN_TIME
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
+#else
+  return true;
+#endif
+}
+
+static inline void DremorWordsToVolts(const uint16_t* words, float* volts, uint32_t count, float range) {
+  const float step = range * VARNO_AD_STEP;
+#if DREMOR_SSE2_LOOP
+  static const bool sse2 = CpuHasSse2();  // checked once, at the first call
+  if (sse2) {
+    WordsToVoltsSse2(words, volts, count, step);
+    return;
+  }
+#endif
+  WordsToVoltsScalar(words, volts, 0, count, step);
+}
 
 #endif

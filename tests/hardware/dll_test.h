@@ -51,7 +51,9 @@ class DllTest : public ::testing::Test {
   ProbeResult Call(const char* name, std::vector<uint32_t> slots, bool floatResult = false) {
     const ExportRow* row = Row(name);
     EXPECT_NE(row, nullptr) << name << " is not in the export list";
-    if (row) EXPECT_EQ(4 * slots.size(), row->argBytes) << name << ": a test passes the wrong number of slots";
+    if (row) {
+      EXPECT_EQ(4 * slots.size(), row->argBytes) << name << ": a test passes the wrong number of slots";
+    }
     const void* fn = dll_.Symbol(name);
     EXPECT_NE(fn, nullptr) << name;
     if (!fn) return ProbeResult{};
