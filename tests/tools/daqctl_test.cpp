@@ -1,9 +1,11 @@
 // daqctl run as a user runs it: a process with arguments, on the bench of a
 // scenario file, judged by its output and exit status.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -26,11 +28,13 @@ std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-ToolRun Daqctl(const std::string& args) {
+// Runs daqctl with `args`, in folder `dir` when one is given.
+ToolRun Daqctl(const std::string& args, const std::string& dir = "") {
   // CTest runs test cases as parallel processes: each gets files of its own.
   const std::string stem = ::testing::TempDir() + "daqctl_" + std::to_string(getpid());
   const std::string out = stem + ".out", err = stem + ".err";
-  const std::string cmd = std::string(DAQCTL_PATH) + " " + args + " >" + out + " 2>" + err;
+  const std::string cmd = (dir.empty() ? "" : "cd " + dir + " && ") + std::string(DAQCTL_PATH) + " " + args + " >" +
+                          out + " 2>" + err;
   const int raw = std::system(cmd.c_str());
   return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
 }
@@ -38,6 +42,20 @@ ToolRun Daqctl(const std::string& args) {
 std::string Scenario(const char* name) { return std::string(DAQCTL_SCENARIOS) + "/" + name; }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  return fields;
+}
 
 // The volts column of daqctl's CSV output, with the time column checked to
 // advance by `period` seconds.
@@ -176,6 +194,87 @@ TEST(Daqctl, TheTourRuns) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.out, "$ daqctl list"));
   EXPECT_TRUE(Contains(r.out, "That is the tour."));
+}
+
+TEST(Daqctl, EveryLineTheTourShowsRunsAsItsOwnCommandWithTheOutputTheTourShows) {
+  // Each step's line, run by itself on a fresh built-in bench, succeeds and
+  // prints what the tour printed under it: the line shown is the line run.
+  // The acquisitions write their files into a folder of this test's own.
+  const std::string dir = ::testing::TempDir() + "daqctl_tour_" + std::to_string(getpid());
+  ASSERT_TRUE(mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) << dir;
+  const ToolRun tour = Daqctl("tour", dir);
+  ASSERT_EQ(tour.status, 0) << tour.err;
+  const std::string prompt = "$ daqctl ";
+  std::vector<std::string> shown;
+  for (const std::string& line : Lines(tour.out)) {
+    if (line.rfind(prompt, 0) == 0) shown.push_back(line.substr(prompt.size()));
+  }
+  EXPECT_EQ(shown.size(), 8u) << tour.out;
+  for (const std::string& args : shown) {
+    const ToolRun step = Daqctl(args, dir);
+    EXPECT_EQ(step.status, 0) << args << "\n" << step.err;
+    EXPECT_TRUE(Contains(tour.out, "$ daqctl " + args + "\n" + step.out)) << args << "\n" << step.out;
+  }
+}
+
+TEST(Daqctl, RangesChannelsAndDeviceNamesReadAsTheBoardsHaveThem) {
+  const std::string rack = "--sim " + Scenario("relay_rack.json") + " ";
+  const struct {
+    std::string args;
+    int status;
+    bool onStdout;
+    const char* text;
+  } cases[] = {
+      {"ai --help", 0, true,
+       "range code: 0 +-10 V, 1 +-5, 2 +-2.5, 3 +-1.25, 16 +-10, 17 +-1, 18 +-0.1, 19 +-0.01"},
+      {"ai --help", 0, true, "input channel 0-15"},
+      {"acquire --help", 0, true, "input channel 0-15"},
+      {"ai --range 4", 2, false,
+       "daqctl: unknown range code 4: use 0 (+-10 V), 1 (+-5 V), 2 (+-2.5 V), 3 (+-1.25 V), 16 (+-10 V), "
+       "17 (+-1 V), 18 (+-0.1 V) or 19 (+-0.01 V)\n"},
+      {"acquire --range 20", 2, false, "daqctl: unknown range code 20: use 0 (+-10 V)"},
+      {"acquire --channel 16", 2, false, "daqctl: channel 16 does not exist: the board has channels 0 to 15\n"},
+      {"--sim " + Scenario("no_driver.json") + " list", 1, false,
+       "daqctl: cannot open the port-access driver \\\\.\\kelvra: it is not installed, or access was refused\n"},
+      {rack + "list", 0, true, "Multifunction boards (Dremor): 0 (no interrupt driver \\\\.\\VARNO0 installed)\n"},
+      {rack + "dio", 1, false,
+       "daqctl: cannot open the board's interrupt driver (\\\\.\\VARNOn): it is not installed, or in use\n"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun r = Daqctl(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_TRUE(Contains(c.onStdout ? r.out : r.err, c.text)) << c.args << "\n" << r.out << r.err;
+  }
+}
+
+TEST(Daqctl, RawSamplesCarryTheVoltsTheLibraryGivesForTheirCodes) {
+  // Board 1 of the built-in bench has a 0.08 V sine on channel 0; the bench
+  // runs the same way every time, so the raw and the converted acquisition
+  // see the same codes. The volts of the raw one are the library's to the
+  // last digit, and (code - 2048) / 2048 of the range's full scale.
+  const struct {
+    unsigned code;
+    double fullScale;
+  } ranges[] = {{0, 10}, {1, 5}, {2, 2.5}, {3, 1.25}, {16, 10}, {17, 1}, {18, 0.1}, {19, 0.01}};
+  for (const auto& range : ranges) {
+    const std::string args = "acquire -b 1 -c 0 -n 40 -r " + std::to_string(range.code);
+    const ToolRun raw = Daqctl(args + " --raw");
+    const ToolRun converted = Daqctl(args);
+    ASSERT_EQ(raw.status, 0) << args << "\n" << raw.err;
+    ASSERT_EQ(converted.status, 0) << args << "\n" << converted.err;
+    const std::vector<std::string> rawLines = Lines(raw.out), convertedLines = Lines(converted.out);
+    ASSERT_EQ(rawLines.size(), 41u) << raw.out;
+    ASSERT_EQ(convertedLines.size(), 41u) << converted.out;
+    EXPECT_EQ(rawLines[0], "index,time_s,volts,code");
+    for (size_t i = 1; i < rawLines.size(); ++i) {
+      const std::vector<std::string> r = Fields(rawLines[i]), c = Fields(convertedLines[i]);
+      ASSERT_EQ(r.size(), 4u) << rawLines[i];
+      ASSERT_EQ(c.size(), 3u) << convertedLines[i];
+      EXPECT_EQ(r[2], c[2]) << "range " << range.code << ", sample " << i - 1;
+      const double exact = (std::stod(r[3]) - 2048.0) / 2048.0 * range.fullScale;
+      EXPECT_NEAR(std::stod(r[2]), exact, range.fullScale * 1e-7) << "range " << range.code << ": " << rawLines[i];
+    }
+  }
 }
 
 }  // namespace

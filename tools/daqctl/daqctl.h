@@ -1,4 +1,6 @@
-// Shared pieces of daqctl's commands.
+// What daqctl's commands share: exit statuses and failures, the libraries'
+// status texts, the machine they run on and the output of samples. The
+// commands themselves: command.h.
 #ifndef DAQCTL_DAQCTL_H
 #define DAQCTL_DAQCTL_H
 
@@ -26,6 +28,22 @@ struct Failure : std::runtime_error {
 std::string KorvelStatusText(uint16_t status);
 std::string DremorStatusText(uint16_t status);
 
+// The drivers of a library, held by a command from the construction of its
+// session to the destruction: the session of each library opens them and
+// scans, and closes them on every path out of the command.
+class LibrarySession {
+ public:
+  LibrarySession(const LibrarySession&) = delete;
+  LibrarySession& operator=(const LibrarySession&) = delete;
+  // The boards the scan found.
+  uint16_t count() const { return count_; }
+
+ protected:
+  LibrarySession() = default;
+  ~LibrarySession() = default;
+  uint16_t count_ = 0;
+};
+
 // ---- The machine ------------------------------------------------------------
 // Sets up what the commands run on: the built-in bench, a bench described in
 // a scenario file, or (hardware builds) the real machine.
@@ -44,67 +62,6 @@ std::optional<double> CounterClockHz(unsigned board);
 // the wall clock from then on; hardware does so anyway).
 void KeepTimeRunning();
 
-// ---- Commands -----------------------------------------------------------------
-struct RelayArgs {
-  unsigned board = 0;
-  std::optional<uint32_t> set;      // pattern to write
-  std::optional<uint32_t> port;     // complete port address (both directions)
-  unsigned bar = 2;                 // base word the ports are formed from
-  std::optional<uint32_t> outOffset;
-  std::optional<uint32_t> inOffset;
-};
-
-struct DioArgs {
-  unsigned board = 0;
-  std::optional<uint32_t> set;
-};
-
-struct TimerArgs {
-  unsigned board = 0;
-  unsigned counter = 0;
-  uint32_t divisor = 0;
-};
-
-struct AiArgs {
-  unsigned board = 0;
-  unsigned channel = 0;
-  unsigned range = 0;
-  unsigned count = 1;
-  bool raw = false;
-};
-
-struct AcquireArgs {
-  unsigned board = 0;
-  unsigned channel = 0;
-  unsigned range = 0;
-  uint32_t divisor = 1000;
-  uint32_t count = 1000;
-  std::string mode = "pacer";   // pacer | background (interrupt-driven)
-  std::string format = "csv";   // csv | json
-  std::string output;           // file; empty: standard output
-  std::string plot;             // SVG file; empty: none
-  std::optional<double> clockHz;
-  bool raw = false;
-  bool progress = true;
-};
-
-int RunList();  // ListRelayBoards() and ListMultifunctionBoards()
-void ListRelayBoards();
-void ListMultifunctionBoards();
-int RunRelay(const RelayArgs& args);
-int RunDio(const DioArgs& args);
-int RunTimer(const TimerArgs& args);
-int RunAi(const AiArgs& args);
-int RunAcquire(const AcquireArgs& args);
-int RunTour();
-
-// Validation shared by the commands: throws Failure(kExitUsage) before any
-// hardware is touched.
-void CheckRangeCode(unsigned code);
-void CheckChannel(unsigned channel);
-// The full scale in volts of a range code, for labels.
-double RangeVolts(unsigned code);
-
 // ---- Output -------------------------------------------------------------------
 struct Series {
   double sampleSeconds = 0;      // 0 when unknown
@@ -116,9 +73,6 @@ std::string FormatCsv(const Series& s);
 std::string FormatJson(const Series& s);
 std::string RenderSvg(const Series& s, double rangeVolts);
 void WriteFile(const std::string& path, const std::string& text);
-
-// The interrupt-driven acquisition of `acquire --mode background`.
-Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz);
 
 }  // namespace daqctl
 

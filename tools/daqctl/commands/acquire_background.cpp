@@ -16,15 +16,11 @@
 #define DAQCTL_ISATTY(fd) isatty(fd)
 #endif
 
-#include "daqctl.h"
-#include "dremor.h"
+#include "acquire.h"
+#include "varno_boards.h"
 
 namespace daqctl {
 namespace {
-
-void Check(uint16_t status, const char* what) {
-  if (status != DREMOR_OK) throw Failure(kExitFailure, fmt::format("{}: {}", what, DremorStatusText(status)));
-}
 
 // Stops the acquisition on every way out of the command.
 struct RunningAcquisition {
@@ -39,9 +35,9 @@ struct RunningAcquisition {
 Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz) {
   KeepTimeRunning();
   uint32_t userValue = 0;
-  Check(VARNO_InstallIrq(&userValue, 0), "installing the interrupt");
+  CheckDremor(VARNO_InstallIrq(&userValue, 0), "installing the interrupt");
   RunningAcquisition acquisition;
-  Check(VARNO_INT_AdStart(uint8_t(args.channel), uint16_t(args.range), uint16_t(args.divisor)),
+  CheckDremor(VARNO_INT_AdStart(uint8_t(args.channel), uint16_t(args.range), uint16_t(args.divisor)),
         "starting the acquisition");
   acquisition.running = true;
 
@@ -58,19 +54,16 @@ Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz)
   uint32_t fetched = 0;
   while (fetched < args.count) {
     uint32_t interrupts = 0;
-    Check(VARNO_GetIntCount(&interrupts), "reading the interrupt count");
+    CheckDremor(VARNO_GetIntCount(&interrupts), "reading the interrupt count");
     const uint32_t ready = std::min(interrupts - fetched, args.count - fetched);
     if (ready > 0) {
       if (args.raw) {
         std::vector<uint16_t> words(ready);
-        Check(VARNO_GetBuffer(ready, words.data()), "fetching samples");
-        for (uint16_t w : words) {
-          s.codes.push_back(w);
-          s.volts.push_back((double(w & 0x0FFF) - 2048.0) / 2048.0 * RangeVolts(args.range));
-        }
+        CheckDremor(VARNO_GetBuffer(ready, words.data()), "fetching samples");
+        AppendRawSamples(s, words.data(), words.size(), args.range);
       } else {
         std::vector<float> volts(ready);
-        Check(VARNO_GetFloatBuffer(ready, volts.data()), "fetching samples");
+        CheckDremor(VARNO_GetFloatBuffer(ready, volts.data()), "fetching samples");
         s.volts.insert(s.volts.end(), volts.begin(), volts.end());
       }
       fetched += ready;
@@ -89,7 +82,7 @@ Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz)
   }
   if (showProgress) fmt::print(stderr, "\n");
   acquisition.running = false;
-  Check(VARNO_INT_AdStop(), "stopping the acquisition");
+  CheckDremor(VARNO_INT_AdStop(), "stopping the acquisition");
   return s;
 }
 

@@ -1,0 +1,34 @@
+// The relay boards through Korvel: the session a command opens, a board's
+// model and base words, and the relay-board part of `list`.
+#ifndef DAQCTL_RELAY_BOARDS_H
+#define DAQCTL_RELAY_BOARDS_H
+
+#include <array>
+#include <cstdint>
+
+#include "daqctl.h"
+#include "korvel.h"
+
+namespace daqctl {
+
+struct RelayBoardInfo {
+  uint16_t kind = 0;
+  std::array<uint16_t, 6> base{};
+};
+
+// Korvel's port-access driver.
+class KorvelSession : public LibrarySession {
+ public:
+  KorvelSession();
+  ~KorvelSession() { PCI_DriverClose(); }
+  // The model and base words of board n (n < count()).
+  RelayBoardInfo Query(uint16_t n) const;
+};
+
+const char* ModelName(uint16_t kind);
+
+void ListRelayBoards();
+
+}  // namespace daqctl
+
+#endif
