@@ -104,11 +104,10 @@ static constexpr uint16_t VarnoLongestSettling() {
 #define DREMOR_SSE2_LOOP 0
 #endif
 
-/* volts[i] for i from `first` to count - 1, one sample at a time; `step` is
- * range x 1/2048. */
-static inline void WordsToVoltsScalar(const uint16_t* words, float* volts, uint32_t first, uint32_t count,
-                                      float step) {
-  for (uint32_t i = first; i < count; ++i) {
+/* volts[i] for i below `count`, one sample at a time; `step` is range x
+ * 1/2048. */
+static inline void WordsToVoltsScalar(const uint16_t* words, float* volts, uint32_t count, float step) {
+  for (uint32_t i = 0; i < count; ++i) {
     volts[i] = (float)((int32_t)(words[i] & VARNO_AD_CODE_MASK) - VARNO_AD_MID_SCALE) * step;
   }
 }
@@ -135,7 +134,7 @@ DREMOR_TARGET_SSE2 static inline void WordsToVoltsSse2(const uint16_t* words, fl
     _mm_storeu_ps(volts + i + 8, DREMOR_FOUR_VOLTS(_mm_unpacklo_epi16, b));
     _mm_storeu_ps(volts + i + 12, DREMOR_FOUR_VOLTS(_mm_unpackhi_epi16, b));
   }
-  WordsToVoltsScalar(words, volts, i, count, step);
+  WordsToVoltsScalar(words + i, volts + i, count - i, step);
 }
 
 #undef DREMOR_FOUR_VOLTS
@@ -162,7 +161,7 @@ static inline void DremorWordsToVolts(const uint16_t* words, float* volts, uint3
     return;
   }
 #endif
-  WordsToVoltsScalar(words, volts, 0, count, step);
+  WordsToVoltsScalar(words, volts, count, step);
 }
 
 #endif

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the native simulated tree and runs the benchmarks.
+# Builds the native simulated tree and runs the benchmarks; then the Windows
+# hardware build's benchmark of the DLL's conversion loops, under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,3 +10,7 @@ for b in build/linux-sim/bin/*_bench; do
   echo "=== $(basename "$b") ==="
   "$b" "$@"
 done
+cmake --preset win32-hw -DDAQ_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build --preset win32-hw -j "$(nproc)" --target convert_loops_bench
+echo "=== convert_loops_bench (32-bit DLL loops, under Wine) ==="
+WINEDEBUG=-all WINEPREFIX="$PWD/build/wineprefix" wine build/win32-hw/bin/convert_loops_bench.exe

@@ -38,7 +38,7 @@ TEST(DremorConversionLoops, BothLoopsGiveTheSameBitsForEveryCodeUnderEveryRange)
     SCOPED_TRACE(::testing::Message() << "range " << range);
     const float step = range * VARNO_AD_STEP;
     std::vector<float> scalar(n + 1, -1.0f), sse2(n + 1, -1.0f);
-    WordsToVoltsScalar(words.data(), scalar.data(), 0, n, step);
+    WordsToVoltsScalar(words.data(), scalar.data(), n, step);
     EXPECT_EQ(scalar[n], -1.0f) << "nothing written beyond the count";
 #if DREMOR_SSE2_LOOP
     ASSERT_TRUE(CpuHasSse2()) << "the machines the tests run on have SSE2";
