@@ -158,21 +158,21 @@ void MultifunctionBoard::CatchUp() {
   DrainConversions(now);
 }
 
-void MultifunctionBoard::FeedPacer(uint64_t until_ns) {
+void MultifunctionBoard::FeedPacer(uint64_t untilNs) {
   // A long gap with a fast pacer yields many conversions: hand them on in
   // slices so that none is pushed out of the converter's queue.
   constexpr uint64_t kDrainEvery = AdConverter::kMaxQueued / 2;
   uint64_t fed = 0;
-  for (uint64_t t = s_.timer.NextOutRisingEdge(0, s_.pacerFedNs); t <= until_ns;
+  for (uint64_t t = s_.timer.NextOutRisingEdge(0, s_.pacerFedNs); t <= untilNs;
        t = s_.timer.NextOutRisingEdge(0, t)) {
     s_.converter.PacerTrigger(t);
     if (++fed % kDrainEvery == 0) DrainConversions(t);
   }
-  if (until_ns > s_.pacerFedNs) s_.pacerFedNs = until_ns;
+  if (untilNs > s_.pacerFedNs) s_.pacerFedNs = untilNs;
 }
 
-void MultifunctionBoard::DrainConversions(uint64_t now_ns) {
-  for (const AdConversion& c : s_.converter.TakeCompleted(now_ns)) ConversionFinished(c);
+void MultifunctionBoard::DrainConversions(uint64_t nowNs) {
+  for (const AdConversion& c : s_.converter.TakeCompleted(nowNs)) ConversionFinished(c);
 }
 
 void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
@@ -181,7 +181,7 @@ void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
   if (s_.conversionLog.size() > kConversionLogLimit) s_.conversionLog.pop_front();
   // The interrupt: a pacer conversion in interrupt mode, the bridge passing
   // it on at the instant the conversion ends. The catch-up runs before every
-  // register write, so interruptControl is the value in force at done_ns.
+  // register write, so interruptControl is the value in force at doneNs.
   const bool interruptMode = (conversion.mode & AdConverter::kInterruptOnEnd) != 0;
   const bool bridgeOn = (s_.interruptControl & kInterruptEnableBits) == kInterruptEnableBits;
   if (conversion.pacer && interruptMode && bridgeOn) {
@@ -233,13 +233,13 @@ void MultifunctionBoard::SetConverterNeverFinishes(bool on) {
   s_.converter.SetNeverFinishes(on, NowNs());
 }
 
-void MultifunctionBoard::SetConverterNeverFinishesAt(uint64_t at_ns) {
-  if (at_ns <= NowNs()) {
+void MultifunctionBoard::SetConverterNeverFinishesAt(uint64_t atNs) {
+  if (atNs <= NowNs()) {
     SetConverterNeverFinishes(true);
     return;
   }
   CatchUp();
-  s_.neverFinishesAt = at_ns;
+  s_.neverFinishesAt = atNs;
 }
 
 void MultifunctionBoard::SetEocStuckHigh(bool on) {

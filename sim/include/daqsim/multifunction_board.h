@@ -75,7 +75,7 @@ class MultifunctionBoard;
 // board and the sink know each other; whichever goes first tells the other.
 class InterruptSink {
  public:
-  // The board raised its interrupt at conversion.done_ns; AdData then shows
+  // The board raised its interrupt at conversion.doneNs; AdData then shows
   // conversion.word. Called from the board's catch-up, in time order.
   virtual void ServiceInterrupt(MultifunctionBoard& board, const AdConversion& conversion) = 0;
   // The board is being destroyed or was connected to another sink: forget it.
@@ -189,9 +189,9 @@ class MultifunctionBoard : public PciFunction {
   // Clearing it abandons a hung conversion (no result) and cancels a
   // scheduled onset.
   void SetConverterNeverFinishes(bool on);
-  // The same fault, setting in at bench time `at_ns` (at once if that has
+  // The same fault, setting in at bench time `atNs` (at once if that has
   // passed): for a fault that strikes in the middle of a library call.
-  void SetConverterNeverFinishesAt(uint64_t at_ns);
+  void SetConverterNeverFinishesAt(uint64_t atNs);
   // AdStatus bit 0 reads 1 at all times; conversions still run.
   void SetEocStuckHigh(bool on);
   // No CLK edges reach the counters: they freeze, the pacer stops.
@@ -230,10 +230,10 @@ class MultifunctionBoard : public PciFunction {
   // counter 0's OUT up to now becomes a pacer trigger, in time order; then
   // every conversion finished by now goes through ConversionFinished.
   void CatchUp();
-  // Feeds the pacer edges up to `until_ns` to the converter.
-  void FeedPacer(uint64_t until_ns);
-  // Takes the conversions finished by `now_ns` from the converter.
-  void DrainConversions(uint64_t now_ns);
+  // Feeds the pacer edges up to `untilNs` to the converter.
+  void FeedPacer(uint64_t untilNs);
+  // Takes the conversions finished by `nowNs` from the converter.
+  void DrainConversions(uint64_t nowNs);
   // One finished conversion, in order of completion: kept in the log, and
   // raises the interrupt when the conditions above hold.
   void ConversionFinished(const AdConversion& conversion);
