@@ -1,4 +1,4 @@
-#include "ad_converter.h"
+#include "daqsim/ad_converter.h"
 
 #include <algorithm>
 

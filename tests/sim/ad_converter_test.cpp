@@ -1,5 +1,5 @@
 // The A/D converter model: status timing, sampling, multiplexer, ranges, triggers, faults.
-#include "ad_converter.h"
+#include "daqsim/ad_converter.h"
 
 #include <gtest/gtest.h>
 

@@ -62,10 +62,10 @@
 #include <cstdint>
 #include <deque>
 
-#include "ad_converter.h"
+#include "daqsim/ad_converter.h"
+#include "daqsim/i8254.h"
 #include "daqsim/pci.h"
 #include "daqsim/signal.h"
-#include "i8254.h"
 
 namespace daqsim {
 

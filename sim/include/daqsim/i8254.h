@@ -37,8 +37,8 @@
 //    edge (kReloadOnNextEdge).
 //  - Power-up state (undefined on the chip): as if control word 0x30 (LSB then MSB, mode 0,
 //    binary) had been written with the counting element at 0: OUT low, no count, null count.
-#ifndef DAQSIM_I8254_H_
-#define DAQSIM_I8254_H_
+#ifndef DAQSIM_I8254_H
+#define DAQSIM_I8254_H
 
 #include <cstdint>
 
@@ -141,4 +141,4 @@ class I8254 {
 
 }  // namespace daqsim
 
-#endif  // DAQSIM_I8254_H_
+#endif  // DAQSIM_I8254_H

@@ -32,8 +32,8 @@
 // TakeCompleted at a later time; a trigger that breaks this is still converted and recorded in
 // Irregularities(). Queries are const and may be made at any time; a query earlier than the
 // latest trigger sees that trigger's predecessor as finished.
-#ifndef DAQSIM_AD_CONVERTER_H_
-#define DAQSIM_AD_CONVERTER_H_
+#ifndef DAQSIM_AD_CONVERTER_H
+#define DAQSIM_AD_CONVERTER_H
 
 #include <array>
 #include <cstddef>
@@ -194,4 +194,4 @@ class AdConverter {
 
 }  // namespace daqsim
 
-#endif  // DAQSIM_AD_CONVERTER_H_
+#endif  // DAQSIM_AD_CONVERTER_H
