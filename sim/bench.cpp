@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bytes.h"
 #include "daqsim/machine.h"
 
 namespace daqsim {
@@ -24,8 +25,6 @@ std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
   return s;
 }
-
-uint32_t AllOnes(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 // Devices of a PC that are not boards. Fictional vendor ID, real class codes.
 constexpr uint16_t kStockVendor = 0x1DB0;

@@ -1,5 +1,6 @@
 #include "daqsim/multifunction_board.h"
 
+#include "bytes.h"
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
 
@@ -51,8 +52,6 @@ const RegisterInfo* Decode(int bar, uint32_t offset, bool write) {
 }
 
 const RegisterInfo& Info(VarnoRegister reg) { return kRegisters[size_t(reg)]; }
-
-uint32_t Ones(unsigned bytes) { return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1; }
 
 }  // namespace
 
@@ -274,12 +273,12 @@ uint32_t MultifunctionBoard::IoRead(int bar, uint32_t offset, unsigned width) {
   const RegisterInfo* r = Decode(bar, offset, false);
   if (!r) {
     ++s_.unclaimed;
-    return Ones(width);
+    return AllOnes(width);
   }
   ++s_.reads[size_t(r->reg)];
   const unsigned bytes = width < r->bytes ? width : r->bytes;
-  const uint32_t value = ReadRegister(r->reg) & Ones(bytes);
-  return value | (Ones(width) & ~Ones(bytes));
+  const uint32_t value = ReadRegister(r->reg) & AllOnes(bytes);
+  return value | (AllOnes(width) & ~AllOnes(bytes));
 }
 
 void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) {
@@ -290,7 +289,7 @@ void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint3
     return;
   }
   const unsigned bytes = width < r->bytes ? width : r->bytes;
-  value &= Ones(bytes);
+  value &= AllOnes(bytes);
   ++s_.writes[size_t(r->reg)];
   s_.lastWritten[size_t(r->reg)] = value;
   WriteRegister(r->reg, bytes, value);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bytes.h"
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
 #include "varno_ioctl.h"
@@ -12,19 +13,6 @@ namespace {
 
 // Buses a driver's scan walks (0-9), as the libraries do.
 constexpr unsigned kScannedBuses = 10;
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 }  // namespace
 
