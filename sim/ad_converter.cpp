@@ -8,6 +8,9 @@ namespace {
 
 // Bit 4 picks the family (divide +-10 V by powers of two, or by powers of ten), bits 0-1 the
 // step. The two smallest ranges are the single-precision constants the software converts with.
+// The bench's own table, written from the board's documentation independently of the
+// library's (VARNO_RANGE_TABLE in dremor/varno_board_map.h), so that tests catch a wrong
+// entry there.
 constexpr float kRanges[2][4] = {{10.0f, 5.0f, 2.5f, 1.25f}, {10.0f, 1.0f, 0.1f, 0.01f}};
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "board_layout.h"
 #include "bytes.h"
 #include "daqsim/machine.h"
 
@@ -115,10 +116,10 @@ uint16_t Bench::AllocateIo(uint32_t size) {
 
 RelayBoard& Bench::AddRelayBoard(RelayModel model, PciLocation at) {
   BarSet bars;
-  bars[0] = Bar::Memory(nextMemory_, 0x80);
+  bars[layout::kBridgeMemoryBar] = Bar::Memory(nextMemory_, layout::kBridgeMemorySize);
   nextMemory_ -= 0x1000;
-  bars[1] = Bar::Io(AllocateIo(0x80), 0x80);
-  bars[2] = Bar::Io(AllocateIo(0x10), 0x10);
+  bars[layout::kBridgeIoBar] = Bar::Io(AllocateIo(layout::kBridgeIoSize), layout::kBridgeIoSize);
+  bars[layout::kBoardBlockBar] = Bar::Io(AllocateIo(layout::kRelayBlockSize), layout::kRelayBlockSize);
   static constexpr uint8_t kIrqs[] = {11, 10, 5, 9};
   const uint8_t irq = kIrqs[nextIrq_++ % 4];
   return AddRelayBoard(model, at, bars, irq);

@@ -1,8 +1,8 @@
 #include "daqsim/multifunction_board.h"
 
 #include "bytes.h"
+#include "board_layout.h"
 #include "daqsim/bench.h"
-#include "varno_board_map.h"
 
 namespace daqsim {
 namespace {
@@ -10,7 +10,11 @@ namespace {
 enum Dir : uint8_t { kR = 1, kW = 2, kRW = 3 };
 
 // The decode table: where each register sits, its width and the directions
-// it serves.
+// it serves. Written from the board's documentation, independently of the
+// library's register map (see board_layout.h).
+constexpr int kBridge = layout::kBridgeIoBar;
+constexpr int kBlock = layout::kBoardBlockBar;
+
 struct RegisterInfo {
   VarnoRegister reg;
   int bar;
@@ -21,18 +25,18 @@ struct RegisterInfo {
 };
 
 constexpr RegisterInfo kRegisters[kVarnoRegisterCount] = {
-    {VarnoRegister::kCounter0, VARNO_BOARD_BAR, VARNO_COUNTER0, 1, kRW, "Counter0"},
-    {VarnoRegister::kCounter1, VARNO_BOARD_BAR, VARNO_COUNTER1, 1, kRW, "Counter1"},
-    {VarnoRegister::kCounter2, VARNO_BOARD_BAR, VARNO_COUNTER2, 1, kRW, "Counter2"},
-    {VarnoRegister::kCounterControl, VARNO_BOARD_BAR, VARNO_COUNTER_CONTROL, 1, kW, "CounterControl"},
-    {VarnoRegister::kChannelSelect, VARNO_BOARD_BAR, VARNO_CHANNEL_SELECT, 1, kW, "ChannelSelect"},
-    {VarnoRegister::kAdStatus, VARNO_BOARD_BAR, VARNO_AD_STATUS, 1, kR, "AdStatus"},
-    {VarnoRegister::kGainControl, VARNO_BOARD_BAR, VARNO_GAIN_CONTROL, 1, kW, "GainControl"},
-    {VarnoRegister::kAdModeControl, VARNO_BOARD_BAR, VARNO_AD_MODE_CONTROL, 1, kW, "AdModeControl"},
-    {VarnoRegister::kSoftwareTrigger, VARNO_BOARD_BAR, VARNO_SOFTWARE_TRIGGER, 2, kW, "SoftwareTrigger"},
-    {VarnoRegister::kDigitalIo, VARNO_BOARD_BAR, VARNO_DIGITAL_IO, 2, kRW, "DigitalIo"},
-    {VarnoRegister::kAdData, VARNO_BOARD_BAR, VARNO_AD_DATA, 2, kR, "AdData"},
-    {VarnoRegister::kInterruptControl, VARNO_BRIDGE_BAR, VARNO_INTERRUPT_CONTROL, 1, kRW, "InterruptControl"},
+    {VarnoRegister::kCounter0, kBlock, 0x00, 1, kRW, "Counter0"},
+    {VarnoRegister::kCounter1, kBlock, 0x04, 1, kRW, "Counter1"},
+    {VarnoRegister::kCounter2, kBlock, 0x08, 1, kRW, "Counter2"},
+    {VarnoRegister::kCounterControl, kBlock, 0x0C, 1, kW, "CounterControl"},
+    {VarnoRegister::kChannelSelect, kBlock, 0x10, 1, kW, "ChannelSelect"},
+    {VarnoRegister::kAdStatus, kBlock, 0x10, 1, kR, "AdStatus"},
+    {VarnoRegister::kGainControl, kBlock, 0x14, 1, kW, "GainControl"},
+    {VarnoRegister::kAdModeControl, kBlock, 0x18, 1, kW, "AdModeControl"},
+    {VarnoRegister::kSoftwareTrigger, kBlock, 0x1C, 2, kW, "SoftwareTrigger"},
+    {VarnoRegister::kDigitalIo, kBlock, 0x20, 2, kRW, "DigitalIo"},
+    {VarnoRegister::kAdData, kBlock, 0x30, 2, kR, "AdData"},
+    {VarnoRegister::kInterruptControl, kBridge, 0x4C, 1, kRW, "InterruptControl"},
 };
 
 constexpr bool TableInRegisterOrder() {
@@ -57,11 +61,11 @@ const RegisterInfo& Info(VarnoRegister reg) { return kRegisters[size_t(reg)]; }
 
 PciIdentity MultifunctionBoard::Identity() {
   PciIdentity id;
-  id.vendorId = VARNO_PCI_VENDOR_ID;
-  id.deviceId = VARNO_PCI_DEVICE_ID;
-  id.classCode = 0x118000;  // data acquisition controller, other
-  id.subsystemVendorId = VARNO_PCI_VENDOR_ID;
-  id.subsystemId = VARNO_PCI_DEVICE_ID;
+  id.vendorId = layout::kVendorId;
+  id.deviceId = layout::kVarnoDeviceId;
+  id.classCode = layout::kClassCode;
+  id.subsystemVendorId = layout::kVendorId;
+  id.subsystemId = layout::kVarnoDeviceId;
   return id;
 }
 
@@ -70,13 +74,13 @@ const char* MultifunctionBoard::Name(VarnoRegister reg) { return Info(reg).name;
 MultifunctionBoard::MultifunctionBoard(const BarSet& bars, uint8_t interruptLine, uint8_t interruptPin)
     : PciFunction(Identity(), bars, interruptLine, interruptPin) {}
 
-uint16_t MultifunctionBoard::BridgeBase() const { return uint16_t(bar(VARNO_BRIDGE_BAR).base); }
+uint16_t MultifunctionBoard::BridgeBase() const { return uint16_t(bar(kBridge).base); }
 
-uint16_t MultifunctionBoard::IoBase() const { return uint16_t(bar(VARNO_BOARD_BAR).base); }
+uint16_t MultifunctionBoard::IoBase() const { return uint16_t(bar(kBlock).base); }
 
 uint16_t MultifunctionBoard::Port(VarnoRegister reg) const {
   const RegisterInfo& r = Info(reg);
-  return uint16_t((r.bar == VARNO_BRIDGE_BAR ? BridgeBase() : IoBase()) + r.offset);
+  return uint16_t(bar(r.bar).base + r.offset);
 }
 
 // ---- Register handlers --------------------------------------------------------
@@ -304,10 +308,10 @@ const char* MultifunctionBoard::RegisterName(int bar, uint32_t offset, bool writ
 
 MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at) {
   BarSet bars;
-  bars[0] = Bar::Memory(nextMemory_, 0x80);
+  bars[layout::kBridgeMemoryBar] = Bar::Memory(nextMemory_, layout::kBridgeMemorySize);
   nextMemory_ -= 0x1000;
-  bars[VARNO_BRIDGE_BAR] = Bar::Io(AllocateIo(VARNO_BRIDGE_BLOCK_SIZE), VARNO_BRIDGE_BLOCK_SIZE);
-  bars[VARNO_BOARD_BAR] = Bar::Io(AllocateIo(VARNO_BOARD_BLOCK_SIZE), VARNO_BOARD_BLOCK_SIZE);
+  bars[layout::kBridgeIoBar] = Bar::Io(AllocateIo(layout::kBridgeIoSize), layout::kBridgeIoSize);
+  bars[layout::kBoardBlockBar] = Bar::Io(AllocateIo(layout::kVarnoBlockSize), layout::kVarnoBlockSize);
   static constexpr uint8_t kIrqs[] = {11, 10, 5, 9};
   const uint8_t irq = kIrqs[nextIrq_++ % 4];
   return AddMultifunctionBoard(at, bars, irq);

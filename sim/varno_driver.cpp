@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "board_layout.h"
 #include "bytes.h"
 #include "daqsim/bench.h"
-#include "varno_board_map.h"
-#include "varno_ioctl.h"
+#include "dremor/varno_ioctl.h"
 
 namespace daqsim {
 namespace {
@@ -16,7 +16,9 @@ constexpr unsigned kScannedBuses = 10;
 
 }  // namespace
 
-std::string VarnoDriver::DeviceName(unsigned board) { return VARNO_DEVICE_PREFIX + std::to_string(board); }
+// The driver's device names, written independently of the library's (see
+// board_layout.h).
+std::string VarnoDriver::DeviceName(unsigned board) { return "\\\\.\\VARNO" + std::to_string(board); }
 
 VarnoDriver::VarnoDriver(unsigned board) : KernelDevice(DeviceName(board)), board_(board) {
   SetExclusive(true);
@@ -231,7 +233,7 @@ bool VarnoDriver::Serve(uint32_t code, const void* in, uint32_t inSize, void* ou
 
 std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
   std::vector<PciFunction*> out;
-  const uint32_t id = VARNO_PCI_DEVICE_ID << 16 | VARNO_PCI_VENDOR_ID;
+  const uint32_t id = uint32_t(layout::kVarnoDeviceId) << 16 | layout::kVendorId;
   // functions_ is ordered by bus, then device, then function: the scan order.
   for (const auto& [key, fn] : functions_) {
     const unsigned bus = key >> 8, function = key & 7;
@@ -243,7 +245,7 @@ std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
 unsigned Bench::InstallVarnoDevices() {
   const size_t present = VarnoBoardsInScanOrder().size();
   unsigned installed = 0;
-  for (unsigned n = 0; n < VARNO_DEVICES; ++n) {
+  for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
     KernelDevice& dev = AddKernelDevice(std::make_unique<VarnoDriver>(n));
     dev.SetInstalled(n < present);
     installed += n < present;

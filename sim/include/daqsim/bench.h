@@ -33,7 +33,9 @@
 
 namespace daqsim {
 
-// The name of the port-access driver's device.
+// The name of the port-access driver's device. Like every fact about the
+// boards and drivers, the bench writes it down itself, independently of the
+// libraries, so that tests catch a wrong name there.
 inline constexpr const char* kPortAccessDeviceName = "\\\\.\\kelvra";
 
 // Handle value a failed open returns (INVALID_HANDLE_VALUE).

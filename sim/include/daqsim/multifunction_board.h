@@ -1,5 +1,7 @@
-// The VARNO multifunction board (PCI 0x1234:0x5C2A). Register map:
-// dremor/varno_board_map.h.
+// The VARNO multifunction board (PCI 0x1234:0x5C2A). The bench describes it
+// from the board's documentation, independently of the library's register
+// map (dremor/varno_board_map.h), so that tests catch a wrong entry there;
+// the decode table is in multifunction_board.cpp.
 //
 //   BAR0  memory window of the bridge (not decoded here)
 //   BAR1  bridge block, 128 I/O ports: InterruptControl at +0x4C

@@ -1,6 +1,7 @@
 // Stand-in for the VARNO boards' kernel interrupt driver: one device per
 // board, "\\.\VARNO0" to "\\.\VARNO3". Request codes and formats:
-// dremor/varno_board_map.h.
+// dremor/varno_ioctl.h, the driver's interface, which the Dremor library and
+// this stand-in share.
 //
 // Like the real driver it is exclusive (a second open while a handle is held
 // is refused, as for a device opened with share mode 0) and buffered: a
@@ -78,6 +79,8 @@ namespace daqsim {
 
 class VarnoDriver : public KernelDevice, public InterruptSink {
  public:
+  // Devices the driver creates, one per board: "\\.\VARNO0" to "\\.\VARNO3".
+  static constexpr unsigned kDevices = 4;
   // The version the stand-in reports: 2.05.
   static constexpr uint16_t kVersion = 0x0205;
   // Samples the FIFO holds unless set otherwise.
