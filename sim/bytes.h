@@ -1,10 +1,11 @@
 // The bench's byte helpers: little-endian fields in byte buffers (PCI
-// configuration space, the interrupt driver's request records) and the
-// all-ones value of an access width. Private to sim/.
+// configuration space, the interrupt driver's request records), the host's
+// byte order, and the all-ones value of an access width. Private to sim/.
 #ifndef DAQSIM_BYTES_H
 #define DAQSIM_BYTES_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace daqsim {
 
@@ -19,6 +20,13 @@ inline void Put16(uint8_t* p, uint16_t v) {
 
 inline void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+inline bool HostIsLittleEndian() {
+  const uint16_t probe = 1;
+  uint8_t first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
 }
 
 // What `bytes` lanes (1, 2 or 4) of floating data lines read: all ones.

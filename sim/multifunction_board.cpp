@@ -1,8 +1,7 @@
 #include "daqsim/multifunction_board.h"
 
-#include "bytes.h"
 #include "board_layout.h"
-#include "daqsim/bench.h"
+#include "bytes.h"
 
 namespace daqsim {
 namespace {
@@ -302,24 +301,6 @@ void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint3
 const char* MultifunctionBoard::RegisterName(int bar, uint32_t offset, bool write) const {
   const RegisterInfo* r = Decode(bar, offset, write);
   return r ? r->name : nullptr;
-}
-
-// ---- Bench conveniences --------------------------------------------------------------
-
-MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at) {
-  BarSet bars;
-  bars[layout::kBridgeMemoryBar] = Bar::Memory(nextMemory_, layout::kBridgeMemorySize);
-  nextMemory_ -= 0x1000;
-  bars[layout::kBridgeIoBar] = Bar::Io(AllocateIo(layout::kBridgeIoSize), layout::kBridgeIoSize);
-  bars[layout::kBoardBlockBar] = Bar::Io(AllocateIo(layout::kVarnoBlockSize), layout::kVarnoBlockSize);
-  static constexpr uint8_t kIrqs[] = {11, 10, 5, 9};
-  const uint8_t irq = kIrqs[nextIrq_++ % 4];
-  return AddMultifunctionBoard(at, bars, irq);
-}
-
-MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at, const BarSet& bars, uint8_t irq,
-                                                 uint8_t pin) {
-  return Add(at, std::make_unique<MultifunctionBoard>(bars, irq, pin));
 }
 
 }  // namespace daqsim

@@ -17,6 +17,9 @@ struct PciLocation {
   uint8_t function = 0;
 
   uint32_t Key() const { return uint32_t(bus) << 8 | uint32_t(device & 0x1F) << 3 | (function & 7); }
+  static PciLocation FromKey(uint32_t key) {
+    return PciLocation{uint8_t(key >> 8), uint8_t((key >> 3) & 0x1F), uint8_t(key & 7)};
+  }
   friend bool operator==(const PciLocation& a, const PciLocation& b) { return a.Key() == b.Key(); }
 };
 

@@ -74,6 +74,7 @@
 
 #include "daqsim/kernel_device.h"
 #include "daqsim/multifunction_board.h"
+#include "daqsim/pci_bus.h"
 
 namespace daqsim {
 
@@ -86,8 +87,10 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   // Samples the FIFO holds unless set otherwise.
   static constexpr size_t kDefaultCapacity = size_t(1) << 20;
 
-  // The device of board `board` (0-3): "\\.\VARNO<board>", exclusive.
-  explicit VarnoDriver(unsigned board);
+  // The device of board `board` (0-3): "\\.\VARNO<board>", exclusive. It
+  // finds the board an IRQ_RESOURCES request names on `bus`, which must
+  // outlive it.
+  VarnoDriver(unsigned board, const PciBus& bus);
   ~VarnoDriver() override;
   static std::string DeviceName(unsigned board);
   unsigned board() const { return board_; }
@@ -150,8 +153,10 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   void CatchUp();
   void Keep(uint16_t word);
   void Bind(MultifunctionBoard* board);
+  MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) const;
 
   unsigned board_;
+  const PciBus& bus_;
   uint16_t version_ = kVersion;
   bool failAll_ = false;
   std::set<uint32_t> failing_;
