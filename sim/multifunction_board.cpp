@@ -207,11 +207,6 @@ void MultifunctionBoard::ConnectInterrupt(InterruptSink* sink) {
   if (old) old->Disconnected(*this);
 }
 
-uint64_t MultifunctionBoard::interruptsRaised() {
-  CatchUp();
-  return s_.interruptsRaised;
-}
-
 // ---- Bench side: signals, clock, faults, views ------------------------------------------
 
 bool MultifunctionBoard::SetSignal(int channel, const Signal& signal) {
@@ -252,21 +247,6 @@ void MultifunctionBoard::SetEocStuckHigh(bool on) {
 void MultifunctionBoard::SetCounterClockStopped(bool on) {
   CatchUp();
   s_.timer.SetClockStopped(on, NowNs());
-}
-
-const AdConverter& MultifunctionBoard::converter() {
-  CatchUp();
-  return s_.converter;
-}
-
-const std::deque<AdConversion>& MultifunctionBoard::conversionLog() {
-  CatchUp();
-  return s_.conversionLog;
-}
-
-uint64_t MultifunctionBoard::conversionsFinished() {
-  CatchUp();
-  return s_.conversionsFinished;
 }
 
 // ---- Decoding and bookkeeping ------------------------------------------------------

@@ -48,26 +48,6 @@ void VarnoDriver::CatchUp() {
   if (bound_) bound_->Synchronize();
 }
 
-uint32_t VarnoDriver::interruptCount() {
-  CatchUp();
-  return interruptCount_;
-}
-
-size_t VarnoDriver::heldSamples() {
-  CatchUp();
-  return held_;
-}
-
-uint64_t VarnoDriver::overruns() {
-  CatchUp();
-  return overruns_;
-}
-
-uint64_t VarnoDriver::lostInterrupts() {
-  CatchUp();
-  return lost_;
-}
-
 void VarnoDriver::SetCapacity(size_t samples) {
   CatchUp();
   capacity_ = samples ? samples : 1;

@@ -165,7 +165,7 @@ class MultifunctionBoard : public PciFunction {
   void ConnectInterrupt(InterruptSink* sink);
   InterruptSink* interruptSink() const { return sink_; }
   // Interrupts raised so far, caught up first.
-  uint64_t interruptsRaised();
+  uint64_t interruptsRaised() { return CaughtUp().interruptsRaised; }
 
   // Brings the board up to the bench's time (see CatchUp below); for the
   // interrupt driver, which takes the interrupts due before answering.
@@ -205,13 +205,13 @@ class MultifunctionBoard : public PciFunction {
   const I8254& timer() const { return s_.timer; }
   // The converter, caught up with the bench clock first (pacer edges fed):
   // converter().Counters(bench.NowNs()), .GainByte(), .Channel(), ...
-  const AdConverter& converter();
+  const AdConverter& converter() { return CaughtUp().converter; }
   // Finished conversions, oldest first (trigger time, channel, AdData word,
   // pacer or software), caught up first. The latest kConversionLogLimit.
   static constexpr size_t kConversionLogLimit = 65536;
-  const std::deque<AdConversion>& conversionLog();
+  const std::deque<AdConversion>& conversionLog() { return CaughtUp().conversionLog; }
   void ClearConversionLog() { s_.conversionLog.clear(); }
-  uint64_t conversionsFinished();
+  uint64_t conversionsFinished() { return CaughtUp().conversionsFinished; }
 
   // Bases as currently programmed, and the port of a register.
   uint16_t BridgeBase() const;
@@ -232,6 +232,11 @@ class MultifunctionBoard : public PciFunction {
   // counter 0's OUT up to now becomes a pacer trigger, in time order; then
   // every conversion finished by now goes through ConversionFinished.
   void CatchUp();
+  // The state, caught up first: what every query of the board looks at.
+  const MultifunctionBoardState& CaughtUp() {
+    CatchUp();
+    return s_;
+  }
   // Feeds the pacer edges up to `untilNs` to the converter.
   void FeedPacer(uint64_t untilNs);
   // Takes the conversions finished by `nowNs` from the converter.

@@ -127,10 +127,10 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   // ---- The acquisition (each query catches the bound board up first) ----
   MultifunctionBoard* boundBoard() const { return bound_; }
   bool armed() const { return armed_; }
-  uint32_t interruptCount();
-  size_t heldSamples();
-  uint64_t overruns();
-  uint64_t lostInterrupts();
+  uint32_t interruptCount() { return CaughtUp().interruptCount_; }
+  size_t heldSamples() { return CaughtUp().held_; }
+  uint64_t overruns() { return CaughtUp().overruns_; }
+  uint64_t lostInterrupts() { return CaughtUp().lost_; }
   size_t capacity() const { return capacity_; }
   // FIFO size from now on, at least 1; held samples are discarded.
   void SetCapacity(size_t samples);
@@ -151,6 +151,11 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   bool Serve(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
              uint32_t* bytesReturned);
   void CatchUp();
+  // This driver, caught up first: what every query looks at.
+  const VarnoDriver& CaughtUp() {
+    CatchUp();
+    return *this;
+  }
   void Keep(uint16_t word);
   void Bind(MultifunctionBoard* board);
   MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) const;
