@@ -81,9 +81,9 @@ class PciFunction {
   // Name of the register at `offset` of `bar`, for the trace; nullptr if none.
   virtual const char* RegisterName(int bar, uint32_t offset, bool write) const;
 
-  // The bench attaches its clock when the function is placed on the bus, and
+  // The bus attaches the bench's clock when the function is placed on it, and
   // a counter that the function bumps whenever a BAR changes, so that the
-  // bench knows to rebuild its table of decoded I/O windows.
+  // bus knows to rebuild its table of decoded I/O windows.
   void AttachClock(const Clock* clock) { clock_ = clock; }
   void AttachDecodeGeneration(uint64_t* generation) { decodeGeneration_ = generation; }
 

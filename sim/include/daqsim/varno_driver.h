@@ -17,7 +17,7 @@
 //
 // Binding. IRQ_RESOURCES names a board by its record (bridge base, board
 // base, interrupt line, then a parameter the driver keeps but does not use).
-// The driver binds the multifunction board on the bench whose BAR1 and BAR2
+// The driver binds the multifunction board on its bus whose BAR1 and BAR2
 // bases and interrupt line are those; when there is none the request fails
 // and nothing of it is taken (a board the driver cannot find cannot be
 // served). A successful IRQ_RESOURCES starts a fresh acquisition: interrupt
