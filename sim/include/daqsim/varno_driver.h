@@ -74,9 +74,10 @@
 
 #include "daqsim/kernel_device.h"
 #include "daqsim/multifunction_board.h"
-#include "daqsim/pci_bus.h"
 
 namespace daqsim {
+
+class PciBus;
 
 class VarnoDriver : public KernelDevice, public InterruptSink {
  public:
