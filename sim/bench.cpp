@@ -132,9 +132,9 @@ uint32_t Bench::PortRead(uint16_t port, unsigned width) {
     return AllOnes(width);
   }
   // The device is sampled at the start of the I/O cycle.
-  const PortTarget target = bus_.Decode(port, width, false);
-  const uint32_t value = bus_.Read(target, port, width);
-  Record(AccessDir::kRead, port, width, value, target.reg, false);
+  const char* reg = nullptr;
+  const uint32_t value = bus_.Read(port, width, &reg);
+  Record(AccessDir::kRead, port, width, value, reg, false);
   return value;
 }
 

@@ -111,7 +111,9 @@ PortTarget PciBus::Decode(uint16_t port, unsigned width, bool write) const {
   return t;
 }
 
-uint32_t PciBus::Read(const PortTarget& target, uint16_t port, unsigned width) {
+uint32_t PciBus::Read(uint16_t port, unsigned width, const char** reg) {
+  const PortTarget target = Decode(port, width, false);
+  *reg = target.reg;
   switch (target.kind) {
     case PortTarget::Kind::kConfigAddress:
       return configAddress_;

@@ -9,10 +9,4 @@ void PortTrace::Reset() {
   count_ = 0;
 }
 
-void PortTrace::Record(const PortAccess& access) {
-  ++count_;
-  if (enabled_) trace_.push_back(access);
-  if (access.faulted) faults_.push_back(access);
-}
-
 }  // namespace daqsim

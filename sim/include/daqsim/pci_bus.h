@@ -3,9 +3,10 @@
 // firmware's part of handing out I/O windows, memory windows and interrupt
 // lines to the boards.
 //
-// A port access is decoded first (Decode: where it lands and the name of the
-// register there, for the trace) and carried out afterwards (Read, Write), so
-// that the bench can record the access in between.
+// A read is one step (the value, and the name of the register read for the
+// trace); a write is two, so that the bench can record it in between: where
+// it lands and the register's name (Decode), then the data handed over
+// (Write), at the end of the I/O cycle.
 #ifndef DAQSIM_PCI_BUS_H
 #define DAQSIM_PCI_BUS_H
 
@@ -65,9 +66,10 @@ class PciBus {
   uint8_t NextInterruptLine();
 
   // ---- Port access ----------------------------------------------------------------
+  // The value read (floating lines read ones); *reg the register's name, or
+  // nullptr where no register claims the access.
+  uint32_t Read(uint16_t port, unsigned width, const char** reg);
   PortTarget Decode(uint16_t port, unsigned width, bool write) const;
-  // The value read (floating lines read ones).
-  uint32_t Read(const PortTarget& target, uint16_t port, unsigned width);
   void Write(const PortTarget& target, uint16_t port, unsigned width, uint32_t value);
 
  private:

@@ -29,7 +29,11 @@ class PortTrace {
   void Reset();
   // Counts the access, keeps it in the trace while that is on, and among the
   // faults when it faulted.
-  void Record(const PortAccess& access);
+  void Record(const PortAccess& access) {
+    ++count_;
+    if (enabled_) trace_.push_back(access);
+    if (access.faulted) faults_.push_back(access);
+  }
 
   const std::vector<PortAccess>& trace() const { return trace_; }
   void Clear() { trace_.clear(); }
