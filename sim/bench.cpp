@@ -1,31 +1,13 @@
 #include "daqsim/bench.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
-#include "daqsim/machine.h"
+#include "board_layout.h"
+#include "bytes.h"
 
 namespace daqsim {
 namespace {
-
-constexpr uint16_t kConfigAddressPort = 0x0CF8;
-constexpr uint16_t kConfigDataPort = 0x0CFC;
-constexpr uint32_t kConfigEnable = 0x80000000u;
-
-// First handle value handed out; like a Windows handle table the bench gives
-// the lowest free value, so a closed handle's value soon belongs to another
-// object, which is what makes a stale close dangerous.
-constexpr uintptr_t kFirstHandle = 0x100;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return s;
-}
-
-uint32_t AllOnes(unsigned width) { return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1; }
 
 // Devices of a PC that are not boards. Fictional vendor ID, real class codes.
 constexpr uint16_t kStockVendor = 0x1DB0;
@@ -48,85 +30,44 @@ Bench& Bench::Instance() {
 Bench::Bench() { Reset(); }
 
 void Bench::Reset() {
+  // The clock first: boards that go with the bus catch up to time 0, which
+  // leaves nothing for their interrupt driver to service.
   clock_.Reset();
-  functions_.clear();
-  ++decodeGeneration_;
-  configAddress_ = 0;
-  nextIoTop_ = 0xF000;
-  nextMemory_ = 0xFEBF0000;
-  nextIrq_ = 0;
-  handles_.clear();
-  devices_.clear();
-  portAccess_ = &AddKernelDevice(std::make_unique<KernelDevice>(kPortAccessDeviceName));
-  opens_.clear();
-  ioControls_.clear();
-  badCloses_ = 0;
-  traceEnabled_ = true;
-  trace_.clear();
-  faults_.clear();
-  portAccessCount_ = 0;
+  bus_.Reset();
+  kernel_.Reset();
+  trace_.Reset();
   sleepCalls_ = 0;
   sleptMs_ = 0;
-  heap_ = HeapStats{};
-  failAllocations_ = 0;
+  heap_.Reset();
 }
 
-// ---- PCI bus -------------------------------------------------------------------
+// ---- Boards with the bench's usual resources ----------------------------------------
 
-void Bench::Place(PciLocation at, std::unique_ptr<PciFunction> function) {
-  function->AttachClock(&clock_);
-  function->AttachDecodeGeneration(&decodeGeneration_);
-  functions_[at.Key()] = std::move(function);
-  ++decodeGeneration_;
-  UpdateMultiFunctionBits();
-}
-
-bool Bench::Remove(PciLocation at) {
-  const bool removed = functions_.erase(at.Key()) > 0;
-  ++decodeGeneration_;
-  UpdateMultiFunctionBits();
-  return removed;
-}
-
-void Bench::UpdateMultiFunctionBits() {
-  // Function 0 of a device announces further functions in its header type.
-  for (auto& [key, fn] : functions_) {
-    if ((key & 7) != 0) continue;
-    bool more = false;
-    for (uint32_t f = 1; f < 8; ++f) more = more || functions_.count(key | f) > 0;
-    fn->SetMultiFunction(more);
-  }
-}
-
-PciFunction* Bench::At(PciLocation at) const {
-  auto it = functions_.find(at.Key());
-  return it == functions_.end() ? nullptr : it->second.get();
-}
-
-std::vector<PciFunction*> Bench::Functions() const {
-  std::vector<PciFunction*> out;
-  for (auto& entry : functions_) out.push_back(entry.second.get());
-  return out;
-}
-
-uint16_t Bench::AllocateIo(uint32_t size) {
-  nextIoTop_ = (nextIoTop_ - size) & ~(size - 1);
-  return uint16_t(nextIoTop_);
+BarSet Bench::AllocateBoardBars(uint32_t blockSize) {
+  BarSet bars;
+  bars[layout::kBridgeMemoryBar] = Bar::Memory(bus_.AllocateMemoryPage(), layout::kBridgeMemorySize);
+  bars[layout::kBridgeIoBar] = Bar::Io(bus_.AllocateIo(layout::kBridgeIoSize), layout::kBridgeIoSize);
+  bars[layout::kBoardBlockBar] = Bar::Io(bus_.AllocateIo(blockSize), blockSize);
+  return bars;
 }
 
 RelayBoard& Bench::AddRelayBoard(RelayModel model, PciLocation at) {
-  BarSet bars;
-  bars[0] = Bar::Memory(nextMemory_, 0x80);
-  nextMemory_ -= 0x1000;
-  bars[1] = Bar::Io(AllocateIo(0x80), 0x80);
-  bars[2] = Bar::Io(AllocateIo(0x10), 0x10);
-  static constexpr uint8_t kIrqs[] = {11, 10, 5, 9};
-  const uint8_t irq = kIrqs[nextIrq_++ % 4];
-  return AddRelayBoard(model, at, bars, irq);
+  const BarSet bars = AllocateBoardBars(layout::kRelayBlockSize);
+  return AddRelayBoard(model, at, bars, bus_.NextInterruptLine());
 }
 
 RelayBoard& Bench::AddRelayBoard(RelayModel model, PciLocation at, const BarSet& bars, uint8_t irq) {
   return Add(at, std::make_unique<RelayBoard>(model, bars, irq));
+}
+
+MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at) {
+  const BarSet bars = AllocateBoardBars(layout::kVarnoBlockSize);
+  return AddMultifunctionBoard(at, bars, bus_.NextInterruptLine());
+}
+
+MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at, const BarSet& bars, uint8_t irq,
+                                                 uint8_t pin) {
+  return Add(at, std::make_unique<MultifunctionBoard>(bars, irq, pin));
 }
 
 void Bench::AddStockPcDevices() {
@@ -151,71 +92,65 @@ void Bench::AddStockPcDevices() {
   Add(PciLocation{0, 30, 0}, std::make_unique<PciFunction>(Stock(0x0007, 0x060400), none, 0, 0));
 }
 
-// ---- Kernel devices ----------------------------------------------------------------
+// ---- The interrupt driver's stand-ins ---------------------------------------------------
 
-KernelDevice& Bench::AddKernelDevice(std::unique_ptr<KernelDevice> device) {
-  KernelDevice& ref = *device;
-  const std::string key = Lower(device->name());
-  auto old = devices_.find(key);
-  if (old != devices_.end()) {
-    for (auto it = handles_.begin(); it != handles_.end();) {
-      it = it->second == old->second.get() ? handles_.erase(it) : std::next(it);
-    }
+std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
+  const uint32_t id = uint32_t(layout::kVarnoDeviceId) << 16 | layout::kVendorId;
+  std::vector<PciFunction*> out;
+  for (const auto& [at, fn] : BoardsInScanOrder([id](const PciFunction& f) { return f.ConfigDword(0) == id; })) {
+    out.push_back(fn);
   }
-  devices_[key] = std::move(device);
-  if (key == Lower(kPortAccessDeviceName)) portAccess_ = &ref;
-  return ref;
+  return out;
 }
 
-KernelDevice* Bench::FindKernelDevice(const std::string& name) const {
-  auto it = devices_.find(Lower(name));
-  return it == devices_.end() ? nullptr : it->second.get();
-}
-
-uintptr_t Bench::OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
-                            uint32_t creationDisposition, uint32_t flagsAndAttributes) {
-  OpenRecord rec{name ? name : "", desiredAccess, shareMode, creationDisposition, flagsAndAttributes,
-                 kInvalidHandle};
-  KernelDevice* dev = name ? FindKernelDevice(name) : nullptr;
-  const bool sharingViolation = dev && dev->exclusive() && dev->openHandles_ > 0;
-  if (dev && dev->installed() && !dev->refusesOpen() && !sharingViolation) {
-    uintptr_t h = kFirstHandle;
-    while (handles_.count(h)) h += 4;
-    handles_[h] = dev;
-    ++dev->openHandles_;
-    ++dev->totalOpens_;
-    rec.result = h;
+unsigned Bench::InstallVarnoDevices() {
+  const size_t present = VarnoBoardsInScanOrder().size();
+  unsigned installed = 0;
+  for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
+    KernelDevice& dev = kernel_.Add(std::make_unique<VarnoDriver>(n, bus_));
+    dev.SetInstalled(n < present);
+    installed += n < present;
   }
-  opens_.push_back(rec);
-  return rec.result;
+  return installed;
 }
 
-int32_t Bench::CloseHandle(uintptr_t handle) {
-  auto it = handles_.find(handle);
-  if (it == handles_.end()) {
-    ++badCloses_;
-    return 0;
+VarnoDriver* Bench::VarnoDevice(unsigned board) const {
+  return dynamic_cast<VarnoDriver*>(kernel_.Find(VarnoDriver::DeviceName(board)));
+}
+
+// ---- Port I/O ---------------------------------------------------------------------------
+
+void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg,
+                   bool faulted) {
+  trace_.Record(PortAccess{dir, uint8_t(width), port, value, clock_.NowNs(), reg, faulted});
+  clock_.Advance(Clock::kIoCycleNs);
+}
+
+uint32_t Bench::PortRead(uint16_t port, unsigned width) {
+  if (!PortAccessGranted()) {
+    Record(AccessDir::kRead, port, width, AllOnes(width), nullptr, true);
+    return AllOnes(width);
   }
-  --it->second->openHandles_;
-  handles_.erase(it);
-  return 1;
+  // The device is sampled at the start of the I/O cycle.
+  const char* reg = nullptr;
+  const uint32_t value = bus_.Read(port, width, &reg);
+  Record(AccessDir::kRead, port, width, value, reg, false);
+  return value;
 }
 
-int32_t Bench::DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
-                               uint32_t outSize, uint32_t* bytesReturned) {
-  auto it = handles_.find(handle);
-  IoControlRecord rec{handle, "", code, inSize, outSize, false};
-  uint32_t returned = 0;
-  if (it != handles_.end()) {
-    rec.device = it->second->name();
-    rec.ok = it->second->IoControl(code, in, inSize, out, outSize, &returned);
+void Bench::PortWrite(uint16_t port, unsigned width, uint32_t value) {
+  value &= AllOnes(width);
+  if (!PortAccessGranted()) {
+    Record(AccessDir::kWrite, port, width, value, nullptr, true);
+    return;
   }
-  if (bytesReturned) *bytesReturned = rec.ok ? returned : 0;
-  ioControls_.push_back(rec);
-  return rec.ok ? 1 : 0;
+  // The data reaches the device at the end of the I/O cycle.
+  const PortTarget target = bus_.Decode(port, width, true);
+  Record(AccessDir::kWrite, port, width, value, target.reg, false);
+  bus_.Write(target, port, width, value);
 }
 
-// ---- Time and heap ------------------------------------------------------------------
+// ---- Time ----------------------------------------------------------------------------------
 
 void Bench::Sleep(uint32_t milliseconds) {
   ++sleepCalls_;
@@ -227,164 +162,4 @@ void Bench::Sleep(uint32_t milliseconds) {
   }
 }
 
-void* Bench::HeapAlloc(size_t bytes) {
-  if (failAllocations_ > 0) {
-    --failAllocations_;
-    ++heap_.refused;
-    return nullptr;
-  }
-  void* block = std::malloc(bytes ? bytes : 1);
-  if (block) ++heap_.allocations;
-  return block;
-}
-
-void Bench::HeapFree(void* block) {
-  if (!block) return;
-  ++heap_.releases;
-  std::free(block);
-}
-
-// ---- Port I/O --------------------------------------------------------------------------
-
-void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg,
-                   bool faulted) {
-  const PortAccess a{dir, uint8_t(width), port, value, clock_.NowNs(), reg, faulted};
-  ++portAccessCount_;
-  if (traceEnabled_) trace_.push_back(a);
-  if (faulted) faults_.push_back(a);
-  clock_.Advance(Clock::kIoCycleNs);
-}
-
-PciFunction* Bench::DecodeIo(uint16_t port, int* bar, uint32_t* offset) const {
-  if (ioWindowsGeneration_ != decodeGeneration_) {
-    // Bus order, so that of two overlapping windows the first function wins.
-    ioWindows_.clear();
-    for (auto& entry : functions_) {
-      for (int i = 0; i < 6; ++i) {
-        const Bar b = entry.second->bar(i);
-        if (b.kind == Bar::Kind::kIo) ioWindows_.push_back(IoWindow{b.base, b.size, entry.second.get(), i});
-      }
-    }
-    ioWindowsGeneration_ = decodeGeneration_;
-  }
-  for (const IoWindow& w : ioWindows_) {
-    if (port < w.base || port - w.base >= w.size) continue;
-    *bar = w.bar;
-    *offset = port - w.base;
-    return w.function;
-  }
-  return nullptr;
-}
-
-uint32_t Bench::ConfigRead(uint16_t port, unsigned width) const {
-  // The data window 0xCFC-0xCFF shows the selected dword; a read at offset k
-  // of the window returns its bytes k, k + 1, ... Bytes beyond the window,
-  // a clear enable bit or an empty slot float high.
-  PciFunction* fn = nullptr;
-  if (configAddress_ & kConfigEnable) {
-    const PciLocation at{uint8_t(configAddress_ >> 16), uint8_t((configAddress_ >> 11) & 0x1F),
-                         uint8_t((configAddress_ >> 8) & 7)};
-    fn = At(at);
-  }
-  uint32_t value = 0;
-  for (unsigned i = 0; i < width; ++i) {
-    const unsigned lane = port - kConfigDataPort + i;
-    uint8_t byte = 0xFF;
-    if (fn && lane < 4) byte = fn->ConfigByte((configAddress_ & 0xFC) + lane);
-    value |= uint32_t(byte) << (8 * i);
-  }
-  return value;
-}
-
-void Bench::ConfigWrite(uint16_t port, unsigned width, uint32_t value) {
-  if (!(configAddress_ & kConfigEnable)) return;
-  const PciLocation at{uint8_t(configAddress_ >> 16), uint8_t((configAddress_ >> 11) & 0x1F),
-                       uint8_t((configAddress_ >> 8) & 7)};
-  PciFunction* fn = At(at);
-  const unsigned lane = port - kConfigDataPort;
-  if (!fn || lane + width > 4) return;
-  fn->ConfigWrite((configAddress_ & 0xFC) + lane, width, value);
-}
-
-uint32_t Bench::PortRead(uint16_t port, unsigned width) {
-  if (!PortAccessGranted()) {
-    Record(AccessDir::kRead, port, width, AllOnes(width), nullptr, true);
-    return AllOnes(width);
-  }
-  uint32_t value;
-  const char* reg = nullptr;
-  if (port == kConfigAddressPort && width == 4) {
-    value = configAddress_;
-    reg = "PciConfigAddress";
-  } else if (port >= kConfigDataPort && port < kConfigDataPort + 4) {
-    value = ConfigRead(port, width);
-    reg = "PciConfigData";
-  } else {
-    int bar = 0;
-    uint32_t offset = 0;
-    PciFunction* fn = DecodeIo(port, &bar, &offset);
-    value = fn ? fn->IoRead(bar, offset, width) & AllOnes(width) : AllOnes(width);
-    if (fn) reg = fn->RegisterName(bar, offset, false);
-  }
-  Record(AccessDir::kRead, port, width, value, reg, false);
-  return value;
-}
-
-void Bench::PortWrite(uint16_t port, unsigned width, uint32_t value) {
-  value &= AllOnes(width);
-  if (!PortAccessGranted()) {
-    Record(AccessDir::kWrite, port, width, value, nullptr, true);
-    return;
-  }
-  const char* reg = nullptr;
-  if (port == kConfigAddressPort && width == 4) {
-    // Only a full dword write reaches the address latch; byte writes at
-    // 0xCF8-0xCFB belong to other chipset registers.
-    configAddress_ = value;
-    reg = "PciConfigAddress";
-  } else if (port >= kConfigDataPort && port < kConfigDataPort + 4) {
-    ConfigWrite(port, width, value);
-    reg = "PciConfigData";
-  } else {
-    int bar = 0;
-    uint32_t offset = 0;
-    if (PciFunction* fn = DecodeIo(port, &bar, &offset)) {
-      reg = fn->RegisterName(bar, offset, true);
-      Record(AccessDir::kWrite, port, width, value, reg, false);
-      fn->IoWrite(bar, offset, width, value);
-      return;
-    }
-  }
-  Record(AccessDir::kWrite, port, width, value, reg, false);
-}
-
 }  // namespace daqsim
-
-// ---- The C entry points of the simulated backend ------------------------------------
-
-using daqsim::Bench;
-
-uint32_t DaqSimPortRead(uint16_t port, unsigned width) { return Bench::Instance().PortRead(port, width); }
-
-void DaqSimPortWrite(uint16_t port, unsigned width, uint32_t value) {
-  Bench::Instance().PortWrite(port, width, value);
-}
-
-uintptr_t DaqSimCreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
-                           uint32_t creationDisposition, uint32_t flagsAndAttributes) {
-  return Bench::Instance().OpenDevice(name, desiredAccess, shareMode, creationDisposition,
-                                      flagsAndAttributes);
-}
-
-int32_t DaqSimCloseHandle(uintptr_t handle) { return Bench::Instance().CloseHandle(handle); }
-
-int32_t DaqSimDeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
-                              uint32_t outSize, uint32_t* bytesReturned) {
-  return Bench::Instance().DeviceIoControl(handle, code, in, inSize, out, outSize, bytesReturned);
-}
-
-void DaqSimSleep(uint32_t milliseconds) { Bench::Instance().Sleep(milliseconds); }
-
-void* DaqSimHeapAlloc(size_t bytes) { return Bench::Instance().HeapAlloc(bytes); }
-
-void DaqSimHeapFree(void* block) { Bench::Instance().HeapFree(block); }

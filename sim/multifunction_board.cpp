@@ -1,7 +1,7 @@
 #include "daqsim/multifunction_board.h"
 
-#include "daqsim/bench.h"
-#include "varno_board_map.h"
+#include "board_layout.h"
+#include "bytes.h"
 
 namespace daqsim {
 namespace {
@@ -9,7 +9,11 @@ namespace {
 enum Dir : uint8_t { kR = 1, kW = 2, kRW = 3 };
 
 // The decode table: where each register sits, its width and the directions
-// it serves.
+// it serves. Written from the board's documentation, independently of the
+// library's register map (see board_layout.h).
+constexpr int kBridge = layout::kBridgeIoBar;
+constexpr int kBlock = layout::kBoardBlockBar;
+
 struct RegisterInfo {
   VarnoRegister reg;
   int bar;
@@ -20,18 +24,18 @@ struct RegisterInfo {
 };
 
 constexpr RegisterInfo kRegisters[kVarnoRegisterCount] = {
-    {VarnoRegister::kCounter0, VARNO_BOARD_BAR, VARNO_COUNTER0, 1, kRW, "Counter0"},
-    {VarnoRegister::kCounter1, VARNO_BOARD_BAR, VARNO_COUNTER1, 1, kRW, "Counter1"},
-    {VarnoRegister::kCounter2, VARNO_BOARD_BAR, VARNO_COUNTER2, 1, kRW, "Counter2"},
-    {VarnoRegister::kCounterControl, VARNO_BOARD_BAR, VARNO_COUNTER_CONTROL, 1, kW, "CounterControl"},
-    {VarnoRegister::kChannelSelect, VARNO_BOARD_BAR, VARNO_CHANNEL_SELECT, 1, kW, "ChannelSelect"},
-    {VarnoRegister::kAdStatus, VARNO_BOARD_BAR, VARNO_AD_STATUS, 1, kR, "AdStatus"},
-    {VarnoRegister::kGainControl, VARNO_BOARD_BAR, VARNO_GAIN_CONTROL, 1, kW, "GainControl"},
-    {VarnoRegister::kAdModeControl, VARNO_BOARD_BAR, VARNO_AD_MODE_CONTROL, 1, kW, "AdModeControl"},
-    {VarnoRegister::kSoftwareTrigger, VARNO_BOARD_BAR, VARNO_SOFTWARE_TRIGGER, 2, kW, "SoftwareTrigger"},
-    {VarnoRegister::kDigitalIo, VARNO_BOARD_BAR, VARNO_DIGITAL_IO, 2, kRW, "DigitalIo"},
-    {VarnoRegister::kAdData, VARNO_BOARD_BAR, VARNO_AD_DATA, 2, kR, "AdData"},
-    {VarnoRegister::kInterruptControl, VARNO_BRIDGE_BAR, VARNO_INTERRUPT_CONTROL, 1, kRW, "InterruptControl"},
+    {VarnoRegister::kCounter0, kBlock, 0x00, 1, kRW, "Counter0"},
+    {VarnoRegister::kCounter1, kBlock, 0x04, 1, kRW, "Counter1"},
+    {VarnoRegister::kCounter2, kBlock, 0x08, 1, kRW, "Counter2"},
+    {VarnoRegister::kCounterControl, kBlock, 0x0C, 1, kW, "CounterControl"},
+    {VarnoRegister::kChannelSelect, kBlock, 0x10, 1, kW, "ChannelSelect"},
+    {VarnoRegister::kAdStatus, kBlock, 0x10, 1, kR, "AdStatus"},
+    {VarnoRegister::kGainControl, kBlock, 0x14, 1, kW, "GainControl"},
+    {VarnoRegister::kAdModeControl, kBlock, 0x18, 1, kW, "AdModeControl"},
+    {VarnoRegister::kSoftwareTrigger, kBlock, 0x1C, 2, kW, "SoftwareTrigger"},
+    {VarnoRegister::kDigitalIo, kBlock, 0x20, 2, kRW, "DigitalIo"},
+    {VarnoRegister::kAdData, kBlock, 0x30, 2, kR, "AdData"},
+    {VarnoRegister::kInterruptControl, kBridge, 0x4C, 1, kRW, "InterruptControl"},
 };
 
 constexpr bool TableInRegisterOrder() {
@@ -52,17 +56,15 @@ const RegisterInfo* Decode(int bar, uint32_t offset, bool write) {
 
 const RegisterInfo& Info(VarnoRegister reg) { return kRegisters[size_t(reg)]; }
 
-uint32_t Ones(unsigned bytes) { return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1; }
-
 }  // namespace
 
 PciIdentity MultifunctionBoard::Identity() {
   PciIdentity id;
-  id.vendorId = VARNO_PCI_VENDOR_ID;
-  id.deviceId = VARNO_PCI_DEVICE_ID;
-  id.classCode = 0x118000;  // data acquisition controller, other
-  id.subsystemVendorId = VARNO_PCI_VENDOR_ID;
-  id.subsystemId = VARNO_PCI_DEVICE_ID;
+  id.vendorId = layout::kVendorId;
+  id.deviceId = layout::kVarnoDeviceId;
+  id.classCode = layout::kClassCode;
+  id.subsystemVendorId = layout::kVendorId;
+  id.subsystemId = layout::kVarnoDeviceId;
   return id;
 }
 
@@ -71,13 +73,13 @@ const char* MultifunctionBoard::Name(VarnoRegister reg) { return Info(reg).name;
 MultifunctionBoard::MultifunctionBoard(const BarSet& bars, uint8_t interruptLine, uint8_t interruptPin)
     : PciFunction(Identity(), bars, interruptLine, interruptPin) {}
 
-uint16_t MultifunctionBoard::BridgeBase() const { return uint16_t(bar(VARNO_BRIDGE_BAR).base); }
+uint16_t MultifunctionBoard::BridgeBase() const { return uint16_t(bar(kBridge).base); }
 
-uint16_t MultifunctionBoard::IoBase() const { return uint16_t(bar(VARNO_BOARD_BAR).base); }
+uint16_t MultifunctionBoard::IoBase() const { return uint16_t(bar(kBlock).base); }
 
 uint16_t MultifunctionBoard::Port(VarnoRegister reg) const {
   const RegisterInfo& r = Info(reg);
-  return uint16_t((r.bar == VARNO_BRIDGE_BAR ? BridgeBase() : IoBase()) + r.offset);
+  return uint16_t(bar(r.bar).base + r.offset);
 }
 
 // ---- Register handlers --------------------------------------------------------
@@ -158,21 +160,21 @@ void MultifunctionBoard::CatchUp() {
   DrainConversions(now);
 }
 
-void MultifunctionBoard::FeedPacer(uint64_t until_ns) {
+void MultifunctionBoard::FeedPacer(uint64_t untilNs) {
   // A long gap with a fast pacer yields many conversions: hand them on in
   // slices so that none is pushed out of the converter's queue.
   constexpr uint64_t kDrainEvery = AdConverter::kMaxQueued / 2;
   uint64_t fed = 0;
-  for (uint64_t t = s_.timer.NextOutRisingEdge(0, s_.pacerFedNs); t <= until_ns;
+  for (uint64_t t = s_.timer.NextOutRisingEdge(0, s_.pacerFedNs); t <= untilNs;
        t = s_.timer.NextOutRisingEdge(0, t)) {
     s_.converter.PacerTrigger(t);
     if (++fed % kDrainEvery == 0) DrainConversions(t);
   }
-  if (until_ns > s_.pacerFedNs) s_.pacerFedNs = until_ns;
+  if (untilNs > s_.pacerFedNs) s_.pacerFedNs = untilNs;
 }
 
-void MultifunctionBoard::DrainConversions(uint64_t now_ns) {
-  for (const AdConversion& c : s_.converter.TakeCompleted(now_ns)) ConversionFinished(c);
+void MultifunctionBoard::DrainConversions(uint64_t nowNs) {
+  for (const AdConversion& c : s_.converter.TakeCompleted(nowNs)) ConversionFinished(c);
 }
 
 void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
@@ -181,7 +183,7 @@ void MultifunctionBoard::ConversionFinished(const AdConversion& conversion) {
   if (s_.conversionLog.size() > kConversionLogLimit) s_.conversionLog.pop_front();
   // The interrupt: a pacer conversion in interrupt mode, the bridge passing
   // it on at the instant the conversion ends. The catch-up runs before every
-  // register write, so interruptControl is the value in force at done_ns.
+  // register write, so interruptControl is the value in force at doneNs.
   const bool interruptMode = (conversion.mode & AdConverter::kInterruptOnEnd) != 0;
   const bool bridgeOn = (s_.interruptControl & kInterruptEnableBits) == kInterruptEnableBits;
   if (conversion.pacer && interruptMode && bridgeOn) {
@@ -203,11 +205,6 @@ void MultifunctionBoard::ConnectInterrupt(InterruptSink* sink) {
   InterruptSink* old = sink_;
   sink_ = sink;
   if (old) old->Disconnected(*this);
-}
-
-uint64_t MultifunctionBoard::interruptsRaised() {
-  CatchUp();
-  return s_.interruptsRaised;
 }
 
 // ---- Bench side: signals, clock, faults, views ------------------------------------------
@@ -233,13 +230,13 @@ void MultifunctionBoard::SetConverterNeverFinishes(bool on) {
   s_.converter.SetNeverFinishes(on, NowNs());
 }
 
-void MultifunctionBoard::SetConverterNeverFinishesAt(uint64_t at_ns) {
-  if (at_ns <= NowNs()) {
+void MultifunctionBoard::SetConverterNeverFinishesAt(uint64_t atNs) {
+  if (atNs <= NowNs()) {
     SetConverterNeverFinishes(true);
     return;
   }
   CatchUp();
-  s_.neverFinishesAt = at_ns;
+  s_.neverFinishesAt = atNs;
 }
 
 void MultifunctionBoard::SetEocStuckHigh(bool on) {
@@ -252,21 +249,6 @@ void MultifunctionBoard::SetCounterClockStopped(bool on) {
   s_.timer.SetClockStopped(on, NowNs());
 }
 
-const AdConverter& MultifunctionBoard::converter() {
-  CatchUp();
-  return s_.converter;
-}
-
-const std::deque<AdConversion>& MultifunctionBoard::conversionLog() {
-  CatchUp();
-  return s_.conversionLog;
-}
-
-uint64_t MultifunctionBoard::conversionsFinished() {
-  CatchUp();
-  return s_.conversionsFinished;
-}
-
 // ---- Decoding and bookkeeping ------------------------------------------------------
 
 uint32_t MultifunctionBoard::IoRead(int bar, uint32_t offset, unsigned width) {
@@ -274,12 +256,12 @@ uint32_t MultifunctionBoard::IoRead(int bar, uint32_t offset, unsigned width) {
   const RegisterInfo* r = Decode(bar, offset, false);
   if (!r) {
     ++s_.unclaimed;
-    return Ones(width);
+    return AllOnes(width);
   }
   ++s_.reads[size_t(r->reg)];
   const unsigned bytes = width < r->bytes ? width : r->bytes;
-  const uint32_t value = ReadRegister(r->reg) & Ones(bytes);
-  return value | (Ones(width) & ~Ones(bytes));
+  const uint32_t value = ReadRegister(r->reg) & AllOnes(bytes);
+  return value | (AllOnes(width) & ~AllOnes(bytes));
 }
 
 void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) {
@@ -290,7 +272,7 @@ void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint3
     return;
   }
   const unsigned bytes = width < r->bytes ? width : r->bytes;
-  value &= Ones(bytes);
+  value &= AllOnes(bytes);
   ++s_.writes[size_t(r->reg)];
   s_.lastWritten[size_t(r->reg)] = value;
   WriteRegister(r->reg, bytes, value);
@@ -299,24 +281,6 @@ void MultifunctionBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint3
 const char* MultifunctionBoard::RegisterName(int bar, uint32_t offset, bool write) const {
   const RegisterInfo* r = Decode(bar, offset, write);
   return r ? r->name : nullptr;
-}
-
-// ---- Bench conveniences --------------------------------------------------------------
-
-MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at) {
-  BarSet bars;
-  bars[0] = Bar::Memory(nextMemory_, 0x80);
-  nextMemory_ -= 0x1000;
-  bars[VARNO_BRIDGE_BAR] = Bar::Io(AllocateIo(VARNO_BRIDGE_BLOCK_SIZE), VARNO_BRIDGE_BLOCK_SIZE);
-  bars[VARNO_BOARD_BAR] = Bar::Io(AllocateIo(VARNO_BOARD_BLOCK_SIZE), VARNO_BOARD_BLOCK_SIZE);
-  static constexpr uint8_t kIrqs[] = {11, 10, 5, 9};
-  const uint8_t irq = kIrqs[nextIrq_++ % 4];
-  return AddMultifunctionBoard(at, bars, irq);
-}
-
-MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at, const BarSet& bars, uint8_t irq,
-                                                 uint8_t pin) {
-  return Add(at, std::make_unique<MultifunctionBoard>(bars, irq, pin));
 }
 
 }  // namespace daqsim

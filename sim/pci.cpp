@@ -1,6 +1,6 @@
 #include "daqsim/pci.h"
 
-#include <cstring>
+#include "bytes.h"
 
 namespace daqsim {
 namespace {
@@ -10,19 +10,15 @@ constexpr unsigned kCommand = 0x04;
 constexpr unsigned kHeaderType = 0x0E;
 constexpr unsigned kInterruptLine = 0x3C;
 
-void Put32(std::array<uint8_t, 256>& c, unsigned off, uint32_t v) {
-  for (unsigned i = 0; i < 4; ++i) c[(off + i) & 0xFF] = uint8_t(v >> (8 * i));
-}
-
 }  // namespace
 
 PciFunction::PciFunction(const PciIdentity& identity, const BarSet& bars, uint8_t interruptLine,
                          uint8_t interruptPin)
     : identity_(identity), bars_(bars) {
-  Put32(config_, 0x00, uint32_t(identity.deviceId) << 16 | identity.vendorId);
-  Put32(config_, 0x04, 0x02800003u);  // status: fast back-to-back, medium DEVSEL; I/O + memory on
-  Put32(config_, 0x08, identity.classCode << 8 | identity.revision);
-  Put32(config_, 0x2C, uint32_t(identity.subsystemId) << 16 | identity.subsystemVendorId);
+  Put32(&config_[0x00], uint32_t(identity.deviceId) << 16 | identity.vendorId);
+  Put32(&config_[0x04], 0x02800003u);  // status: fast back-to-back, medium DEVSEL; I/O + memory on
+  Put32(&config_[0x08], identity.classCode << 8 | identity.revision);
+  Put32(&config_[0x2C], uint32_t(identity.subsystemId) << 16 | identity.subsystemVendorId);
   for (int i = 0; i < 6; ++i) StoreBar(i, bars[i].base);
   config_[kInterruptLine] = interruptLine;
   config_[0x3D] = interruptPin;
@@ -36,7 +32,7 @@ void PciFunction::StoreBar(int index, uint32_t raw) {
   } else if (b.kind == Bar::Kind::kMemory) {
     value = raw & ~(b.size - 1) & ~0xFu;
   }
-  Put32(config_, kBar0 + 4 * unsigned(index), value);
+  Put32(&config_[kBar0 + 4 * unsigned(index)], value);
   if (decodeGeneration_) ++*decodeGeneration_;
 }
 
@@ -48,9 +44,7 @@ Bar PciFunction::bar(int index) const {
 }
 
 uint32_t PciFunction::ConfigDword(unsigned offset) const {
-  offset &= 0xFC;
-  return uint32_t(config_[offset]) | uint32_t(config_[offset + 1]) << 8 |
-         uint32_t(config_[offset + 2]) << 16 | uint32_t(config_[offset + 3]) << 24;
+  return Get32(&config_[offset & 0xFC]);
 }
 
 void PciFunction::ConfigWrite(unsigned offset, unsigned width, uint32_t value) {
@@ -71,7 +65,7 @@ void PciFunction::ConfigWrite(unsigned offset, unsigned width, uint32_t value) {
 }
 
 void PciFunction::PokeConfigDword(unsigned offset, uint32_t value) {
-  Put32(config_, offset & 0xFC, value);
+  Put32(&config_[offset & 0xFC], value);
   if (decodeGeneration_) ++*decodeGeneration_;
 }
 
@@ -79,9 +73,7 @@ void PciFunction::SetMultiFunction(bool on) {
   config_[kHeaderType] = uint8_t((config_[kHeaderType] & 0x7F) | (on ? 0x80 : 0));
 }
 
-uint32_t PciFunction::IoRead(int, uint32_t, unsigned width) {
-  return width >= 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
-}
+uint32_t PciFunction::IoRead(int, uint32_t, unsigned width) { return AllOnes(width); }
 
 void PciFunction::IoWrite(int, uint32_t, unsigned, uint32_t) {}
 

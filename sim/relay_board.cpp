@@ -1,15 +1,32 @@
 #include "daqsim/relay_board.h"
 
-#include "relay_board_map.h"
+#include "board_layout.h"
 
 namespace daqsim {
+namespace {
+
+// Each model's block: the PCI device ID, and the offsets of the relay-output
+// and input registers, each `width` bits wide (see board_layout.h: written
+// independently of the library's register map).
+struct ModelLayout {
+  uint16_t deviceId;
+  uint32_t output;
+  uint32_t input;
+};
+
+constexpr ModelLayout kKorvel{layout::kKorvelDeviceId, 0x00, 0x02};  // 16-bit registers
+constexpr ModelLayout kLumar{layout::kLumarDeviceId, 0x00, 0x01};    // 8-bit registers
+
+const ModelLayout& LayoutOf(RelayModel model) { return model == RelayModel::kKorvel ? kKorvel : kLumar; }
+
+}  // namespace
 
 PciIdentity RelayBoard::Identity(RelayModel model) {
   PciIdentity id;
-  id.vendorId = RELAY_PCI_VENDOR_ID;
-  id.deviceId = model == RelayModel::kKorvel ? KORVEL_PCI_DEVICE_ID : LUMAR_PCI_DEVICE_ID;
-  id.classCode = 0x118000;  // data acquisition controller, other
-  id.subsystemVendorId = RELAY_PCI_VENDOR_ID;
+  id.vendorId = layout::kVendorId;
+  id.deviceId = LayoutOf(model).deviceId;
+  id.classCode = layout::kClassCode;
+  id.subsystemVendorId = layout::kVendorId;
   id.subsystemId = id.deviceId;
   return id;
 }
@@ -22,43 +39,30 @@ void RelayBoard::SetInputs(uint16_t pattern) {
 }
 
 uint16_t RelayBoard::OutputPort() const {
-  return uint16_t(bar(RELAY_BOARD_BLOCK_BAR).base +
-                  (model_ == RelayModel::kKorvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET));
+  return uint16_t(bar(layout::kBoardBlockBar).base + LayoutOf(model_).output);
 }
 
 uint16_t RelayBoard::InputPort() const {
-  return uint16_t(bar(RELAY_BOARD_BLOCK_BAR).base +
-                  (model_ == RelayModel::kKorvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET));
+  return uint16_t(bar(layout::kBoardBlockBar).base + LayoutOf(model_).input);
 }
 
 int RelayBoard::ReadByte(uint32_t offset) const {
-  if (model_ == RelayModel::kKorvel) {
-    switch (offset) {
-      case KORVEL_OUTPUT_OFFSET: return outputs_ & 0xFF;
-      case KORVEL_OUTPUT_OFFSET + 1: return outputs_ >> 8;
-      case KORVEL_INPUT_OFFSET: return inputs_ & 0xFF;
-      case KORVEL_INPUT_OFFSET + 1: return inputs_ >> 8;
-      default: return -1;
-    }
-  }
-  switch (offset) {
-    case LUMAR_OUTPUT_OFFSET: return outputs_ & 0xFF;
-    case LUMAR_INPUT_OFFSET: return inputs_ & 0xFF;
-    default: return -1;
-  }
+  const ModelLayout& l = LayoutOf(model_);
+  const unsigned bytes = width() / 8;
+  if (offset - l.output < bytes) return (outputs_ >> (8 * (offset - l.output))) & 0xFF;
+  if (offset - l.input < bytes) return (inputs_ >> (8 * (offset - l.input))) & 0xFF;
+  return -1;
 }
 
 void RelayBoard::WriteByte(uint32_t offset, uint8_t value) {
-  if (model_ == RelayModel::kKorvel) {
-    if (offset == KORVEL_OUTPUT_OFFSET) outputs_ = uint16_t((outputs_ & 0xFF00) | value);
-    if (offset == KORVEL_OUTPUT_OFFSET + 1) outputs_ = uint16_t((outputs_ & 0x00FF) | value << 8);
-  } else if (offset == LUMAR_OUTPUT_OFFSET) {
-    outputs_ = value;
-  }
+  const uint32_t lane = offset - LayoutOf(model_).output;
+  if (lane >= width() / 8) return;
+  const unsigned shift = 8 * lane;
+  outputs_ = uint16_t((outputs_ & ~(0xFFu << shift)) | uint32_t(value) << shift);
 }
 
 uint32_t RelayBoard::IoRead(int bar, uint32_t offset, unsigned width) {
-  if (bar != RELAY_BOARD_BLOCK_BAR) return PciFunction::IoRead(bar, offset, width);
+  if (bar != layout::kBoardBlockBar) return PciFunction::IoRead(bar, offset, width);
   uint32_t value = 0;
   for (unsigned i = 0; i < width; ++i) {
     const int byte = ReadByte(offset + i);
@@ -68,16 +72,16 @@ uint32_t RelayBoard::IoRead(int bar, uint32_t offset, unsigned width) {
 }
 
 void RelayBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) {
-  if (bar != RELAY_BOARD_BLOCK_BAR) return;
+  if (bar != layout::kBoardBlockBar) return;
   for (unsigned i = 0; i < width; ++i) WriteByte(offset + i, uint8_t(value >> (8 * i)));
 }
 
 const char* RelayBoard::RegisterName(int bar, uint32_t offset, bool write) const {
-  if (bar == RELAY_BRIDGE_IO_BAR) return "BridgeIo";
-  if (bar != RELAY_BOARD_BLOCK_BAR) return nullptr;
-  const bool korvel = model_ == RelayModel::kKorvel;
-  if (offset == (korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET)) return "RelayOutput";
-  if (offset == (korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET)) return write ? "InputReadOnly" : "Input";
+  if (bar == layout::kBridgeIoBar) return "BridgeIo";
+  if (bar != layout::kBoardBlockBar) return nullptr;
+  const ModelLayout& l = LayoutOf(model_);
+  if (offset == l.output) return "RelayOutput";
+  if (offset == l.input) return write ? "InputReadOnly" : "Input";
   return nullptr;
 }
 

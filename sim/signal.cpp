@@ -17,9 +17,9 @@ uint64_t SplitMix64(uint64_t x) {
   return x ^ (x >> 31);
 }
 
-// Standard normal deviate for (seed, t_ns): two hashed uniforms through Box-Muller.
-double Gaussian(uint64_t seed, uint64_t t_ns) {
-  const uint64_t h1 = SplitMix64(SplitMix64(seed) ^ t_ns);
+// Standard normal deviate for (seed, tNs): two hashed uniforms through Box-Muller.
+double Gaussian(uint64_t seed, uint64_t tNs) {
+  const uint64_t h1 = SplitMix64(SplitMix64(seed) ^ tNs);
   const uint64_t h2 = SplitMix64(h1);
   const double u1 = double((h1 >> 11) + 1) * 0x1p-53;  // (0, 1]: log stays finite
   const double u2 = double(h2 >> 11) * 0x1p-53;        // [0, 1)
@@ -34,60 +34,60 @@ std::string Number(double v) {
 
 }  // namespace
 
-Signal::Signal(Kind kind, double amplitude, double hz, double phase_deg, double offset)
-    : kind_(kind), amplitude_(amplitude), hz_(hz), phase_deg_(phase_deg), offset_(offset) {}
+Signal::Signal(Kind kind, double amplitude, double hz, double phaseDeg, double offset)
+    : kind_(kind), amplitude_(amplitude), hz_(hz), phaseDeg_(phaseDeg), offset_(offset) {}
 
 Signal Signal::Dc(double volts) { return Signal(Kind::kDc, 0, 0, 0, volts); }
 
-Signal Signal::Sine(double amplitude, double hz, double phase_deg, double offset) {
-  return Signal(Kind::kSine, amplitude, hz, phase_deg, offset);
+Signal Signal::Sine(double amplitude, double hz, double phaseDeg, double offset) {
+  return Signal(Kind::kSine, amplitude, hz, phaseDeg, offset);
 }
 
-Signal Signal::Square(double amplitude, double hz, double phase_deg, double offset) {
-  return Signal(Kind::kSquare, amplitude, hz, phase_deg, offset);
+Signal Signal::Square(double amplitude, double hz, double phaseDeg, double offset) {
+  return Signal(Kind::kSquare, amplitude, hz, phaseDeg, offset);
 }
 
-Signal Signal::Triangle(double amplitude, double hz, double phase_deg, double offset) {
-  return Signal(Kind::kTriangle, amplitude, hz, phase_deg, offset);
+Signal Signal::Triangle(double amplitude, double hz, double phaseDeg, double offset) {
+  return Signal(Kind::kTriangle, amplitude, hz, phaseDeg, offset);
 }
 
 Signal Signal::Noise(double rms, uint64_t seed) { return Dc(0).WithNoise(rms, seed); }
 
 Signal Signal::WithNoise(double rms, uint64_t seed) const {
   Signal s = *this;
-  s.noise_rms_ = rms;
+  s.noiseRms_ = rms;
   s.seed_ = seed;
   return s;
 }
 
-double Signal::CyclePosition(uint64_t t_ns) const {
-  const uint64_t sec = t_ns / kNsPerSecond, rem = t_ns % kNsPerSecond;
+double Signal::CyclePosition(uint64_t tNs) const {
+  const uint64_t sec = tNs / kNsPerSecond, rem = tNs % kNsPerSecond;
   const double f = std::fabs(hz_);
-  const double f_int = std::floor(f), f_frac = f - f_int;  // the subtraction is exact
-  // Cycles of the integer part of f: sec * f_int is a whole number, only rem counts. Done in
-  // integers while rem * f_int fits in 64 bits (f below 2^32 Hz).
+  const double fInt = std::floor(f), fFrac = f - fInt;  // the subtraction is exact
+  // Cycles of the integer part of f: sec * fInt is a whole number, only rem counts. Done in
+  // integers while rem * fInt fits in 64 bits (f below 2^32 Hz).
   double cycles;
-  if (f_int < 4294967296.0) {
-    cycles = double(rem * uint64_t(f_int) % kNsPerSecond) / 1e9;
+  if (fInt < 4294967296.0) {
+    cycles = double(rem * uint64_t(fInt) % kNsPerSecond) / 1e9;
   } else {
-    cycles = std::fmod(double(rem) * f_int / 1e9, 1.0);
+    cycles = std::fmod(double(rem) * fInt / 1e9, 1.0);
   }
-  cycles += std::fmod(double(sec) * f_frac, 1.0) + double(rem) * f_frac / 1e9;
+  cycles += std::fmod(double(sec) * fFrac, 1.0) + double(rem) * fFrac / 1e9;
   if (hz_ < 0) cycles = -cycles;
-  cycles += phase_deg_ / 360.0;
+  cycles += phaseDeg_ / 360.0;
   double p = cycles - std::floor(cycles);
   if (p >= 1.0) p = 0.0;  // a tiny negative value rounds up to exactly 1
   return p;
 }
 
-double Signal::NoiseAt(uint64_t t_ns) const {
-  return noise_rms_ == 0 ? 0.0 : noise_rms_ * Gaussian(seed_, t_ns);
+double Signal::NoiseAt(uint64_t tNs) const {
+  return noiseRms_ == 0 ? 0.0 : noiseRms_ * Gaussian(seed_, tNs);
 }
 
-double Signal::VoltsAt(uint64_t t_ns) const {
+double Signal::VoltsAt(uint64_t tNs) const {
   double wave = 0;
   if (kind_ != Kind::kDc) {
-    const double p = CyclePosition(t_ns);
+    const double p = CyclePosition(tNs);
     switch (kind_) {
       case Kind::kSine:
         wave = std::sin(kTwoPi * p);
@@ -103,7 +103,7 @@ double Signal::VoltsAt(uint64_t t_ns) const {
     }
     if (std::isnan(p)) wave = p;
   }
-  return offset_ + amplitude_ * wave + NoiseAt(t_ns);
+  return offset_ + amplitude_ * wave + NoiseAt(tNs);
 }
 
 std::string Signal::Describe() const {
@@ -113,18 +113,18 @@ std::string Signal::Describe() const {
   } else {
     s = kind_ == Kind::kSine ? "sine " : kind_ == Kind::kSquare ? "square " : "triangle ";
     s += Number(amplitude_) + " V peak, " + Number(hz_) + " Hz";
-    if (phase_deg_ != 0) s += ", phase " + Number(phase_deg_) + " deg";
+    if (phaseDeg_ != 0) s += ", phase " + Number(phaseDeg_) + " deg";
     if (offset_ != 0) s += ", offset " + Number(offset_) + " V";
   }
-  if (noise_rms_ != 0) {
-    s += ", noise " + Number(noise_rms_) + " V rms (seed " + std::to_string(seed_) + ")";
+  if (noiseRms_ != 0) {
+    s += ", noise " + Number(noiseRms_) + " V rms (seed " + std::to_string(seed_) + ")";
   }
   return s;
 }
 
-uint16_t QuantiseToCode(double volts, double range_volts) {
-  if (std::isnan(volts) || !(range_volts > 0) || std::isinf(range_volts)) return 2048;
-  const double x = volts / range_volts * 2048.0;
+uint16_t QuantiseToCode(double volts, double rangeVolts) {
+  if (std::isnan(volts) || !(rangeVolts > 0) || std::isinf(rangeVolts)) return 2048;
+  const double x = volts / rangeVolts * 2048.0;
   if (x >= 2047.5) return 4095;
   if (x < -2048.0) return 0;
   // Round half up without floor(x + 0.5), which is off for the value just below 0.5.

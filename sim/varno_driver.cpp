@@ -3,34 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
-#include "daqsim/bench.h"
-#include "varno_board_map.h"
-#include "varno_ioctl.h"
+#include "bytes.h"
+#include "daqsim/pci_bus.h"
+#include "dremor/varno_ioctl.h"
 
 namespace daqsim {
-namespace {
 
-// Buses a driver's scan walks (0-9), as the libraries do.
-constexpr unsigned kScannedBuses = 10;
+// The driver's device names, written independently of the library's (see
+// board_layout.h).
+std::string VarnoDriver::DeviceName(unsigned board) { return "\\\\.\\VARNO" + std::to_string(board); }
 
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-}  // namespace
-
-std::string VarnoDriver::DeviceName(unsigned board) { return VARNO_DEVICE_PREFIX + std::to_string(board); }
-
-VarnoDriver::VarnoDriver(unsigned board) : KernelDevice(DeviceName(board)), board_(board) {
+VarnoDriver::VarnoDriver(unsigned board, const PciBus& bus)
+    : KernelDevice(DeviceName(board)), board_(board), bus_(bus) {
   SetExclusive(true);
 }
 
@@ -62,26 +46,6 @@ std::optional<VarnoDriver::IrqResources> VarnoDriver::resources() const {
 
 void VarnoDriver::CatchUp() {
   if (bound_) bound_->Synchronize();
-}
-
-uint32_t VarnoDriver::interruptCount() {
-  CatchUp();
-  return interruptCount_;
-}
-
-size_t VarnoDriver::heldSamples() {
-  CatchUp();
-  return held_;
-}
-
-uint64_t VarnoDriver::overruns() {
-  CatchUp();
-  return overruns_;
-}
-
-uint64_t VarnoDriver::lostInterrupts() {
-  CatchUp();
-  return lost_;
 }
 
 void VarnoDriver::SetCapacity(size_t samples) {
@@ -143,12 +107,10 @@ bool VarnoDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void
   return ok;
 }
 
-namespace {
-
 // The multifunction board the record names: BAR1 and BAR2 bases and the
-// interrupt line all equal; nullptr when the bench has none.
-MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) {
-  for (PciFunction* fn : Bench::Instance().Functions()) {
+// interrupt line all equal; nullptr when the bus has none.
+MultifunctionBoard* VarnoDriver::FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) const {
+  for (PciFunction* fn : bus_.Functions()) {
     auto* board = dynamic_cast<MultifunctionBoard*>(fn);
     if (board && board->BridgeBase() == bridgeBase && board->IoBase() == ioBase &&
         board->interruptLine() == irq) {
@@ -157,15 +119,6 @@ MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq
   }
   return nullptr;
 }
-
-bool HostIsLittleEndian() {
-  const uint16_t probe = 1;
-  uint8_t first;
-  std::memcpy(&first, &probe, 1);
-  return first == 1;
-}
-
-}  // namespace
 
 // A buffered driver sees exactly the sizes the caller gave; anything but the
 // request's own sizes (or a missing buffer) fails before anything is taken.
@@ -237,34 +190,6 @@ bool VarnoDriver::Serve(uint32_t code, const void* in, uint32_t inSize, void* ou
     default:
       return false;
   }
-}
-
-// ---- Bench conveniences --------------------------------------------------------------
-
-std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
-  std::vector<PciFunction*> out;
-  const uint32_t id = VARNO_PCI_DEVICE_ID << 16 | VARNO_PCI_VENDOR_ID;
-  // functions_ is ordered by bus, then device, then function: the scan order.
-  for (const auto& [key, fn] : functions_) {
-    const unsigned bus = key >> 8, function = key & 7;
-    if (bus < kScannedBuses && function == 0 && fn->ConfigDword(0) == id) out.push_back(fn.get());
-  }
-  return out;
-}
-
-unsigned Bench::InstallVarnoDevices() {
-  const size_t present = VarnoBoardsInScanOrder().size();
-  unsigned installed = 0;
-  for (unsigned n = 0; n < VARNO_DEVICES; ++n) {
-    KernelDevice& dev = AddKernelDevice(std::make_unique<VarnoDriver>(n));
-    dev.SetInstalled(n < present);
-    installed += n < present;
-  }
-  return installed;
-}
-
-VarnoDriver* Bench::VarnoDevice(unsigned board) const {
-  return dynamic_cast<VarnoDriver*>(FindKernelDevice(VarnoDriver::DeviceName(board)));
 }
 
 }  // namespace daqsim

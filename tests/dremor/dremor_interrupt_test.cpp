@@ -52,7 +52,7 @@ class InterruptTest : public DremorTest {
   std::vector<uint16_t> InterruptWords(uint64_t untilNs = UINT64_MAX) {
     std::vector<uint16_t> out;
     for (const AdConversion& c : board->conversionLog()) {
-      if (c.pacer && (c.mode & 0x04) && c.done_ns <= untilNs) out.push_back(c.word);
+      if (c.pacer && (c.mode & 0x04) && c.doneNs <= untilNs) out.push_back(c.word);
     }
     return out;
   }

@@ -101,7 +101,7 @@ TEST_F(PacerTest, BlockSamplesAKnownSineAtThePacerRate) {
         const int code = log[i].word & 0x0FFF;
         EXPECT_TRUE(log[i].pacer);
         if (i > 0) {
-          EXPECT_EQ(log[i].trigger_ns - log[i - 1].trigger_ns, c.spacingNs) << i;
+          EXPECT_EQ(log[i].triggerNs - log[i - 1].triggerNs, c.spacingNs) << i;
         }
         if (op.volts) {
           EXPECT_EQ(volts[i], float((code - 2048) / 2048.0 * 10.0)) << i;
@@ -155,8 +155,8 @@ TEST_F(PacerTest, DivisorZeroPacesAt65536Clocks) {
   EXPECT_EQ(trace[2], W8(kIo + 0x00, 0x00, "Counter0"));
   const auto log = board->conversionLog();
   ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[1].trigger_ns - log[0].trigger_ns, 65536u * 250u);
-  EXPECT_EQ(log[2].trigger_ns - log[1].trigger_ns, 65536u * 250u);
+  EXPECT_EQ(log[1].triggerNs - log[0].triggerNs, 65536u * 250u);
+  EXPECT_EQ(log[2].triggerNs - log[1].triggerNs, 65536u * 250u);
 }
 
 // The two edge waits: each sample is a low-then-high cycle of the flag, and

@@ -1,5 +1,5 @@
 // The A/D converter model: status timing, sampling, multiplexer, ranges, triggers, faults.
-#include "ad_converter.h"
+#include "daqsim/ad_converter.h"
 
 #include <gtest/gtest.h>
 
@@ -149,8 +149,8 @@ TEST(AdConverter, FinishedConversionsAreQueuedWithTheirWords) {
   EXPECT_EQ(a.PendingCompletionNs(), 38'000u);
   const std::vector<AdConversion> first = a.TakeCompleted(35'000);
   ASSERT_EQ(first.size(), 2u);
-  EXPECT_EQ(first[1].trigger_ns, 21'000u);
-  EXPECT_EQ(first[1].done_ns, 29'000u);
+  EXPECT_EQ(first[1].triggerNs, 21'000u);
+  EXPECT_EQ(first[1].doneNs, 29'000u);
   EXPECT_EQ(first[1].word, a.Data(35'000));
   EXPECT_TRUE(first[0].pacer);
   EXPECT_EQ(first[0].mode, 0x04);
@@ -172,8 +172,8 @@ TEST(AdConverter, QueueKeepsTheNewestWhenNobodyDrainsIt) {
   for (uint64_t t = 0; t < n; ++t) a.PacerTrigger(t);
   const std::vector<AdConversion> q = a.TakeCompleted(n);
   ASSERT_EQ(q.size(), AdConverter::kMaxQueued);
-  EXPECT_EQ(q.front().trigger_ns, 3u);
-  EXPECT_EQ(q.back().trigger_ns, n - 1);
+  EXPECT_EQ(q.front().triggerNs, 3u);
+  EXPECT_EQ(q.back().triggerNs, n - 1);
   EXPECT_EQ(a.Counters(n).dropped, 3u);
 }
 
@@ -222,7 +222,7 @@ TEST(AdConverter, LateFedPacerEdgesGiveTheSameResultsAsTimelyOnes) {
   EXPECT_EQ(timely.reads, late.reads);
   ASSERT_EQ(timely.done.size(), late.done.size());
   for (size_t i = 0; i < timely.done.size(); ++i) {
-    EXPECT_EQ(timely.done[i].trigger_ns, late.done[i].trigger_ns) << i;
+    EXPECT_EQ(timely.done[i].triggerNs, late.done[i].triggerNs) << i;
     EXPECT_EQ(timely.done[i].word, late.done[i].word) << i;
     EXPECT_EQ(timely.done[i].channel, late.done[i].channel) << i;
   }

@@ -1,4 +1,4 @@
-#include "i8254.h"
+#include "daqsim/i8254.h"
 
 #include <gtest/gtest.h>
 

@@ -154,27 +154,24 @@ void PrepareMachine(const MachineOptions& options) {
 }
 
 std::string BoardSlot(Family family, unsigned n) {
-  // The libraries number boards in the order they scan: buses 0-9, devices
-  // 0-31, function 0.
-  daqsim::Bench& bench = daqsim::Bench::Instance();
-  unsigned seen = 0;
-  for (unsigned bus = 0; bus < 10; ++bus) {
-    for (unsigned dev = 0; dev < 32; ++dev) {
-      daqsim::PciFunction* fn = bench.At(daqsim::PciLocation{uint8_t(bus), uint8_t(dev), 0});
-      const bool match = family == Family::kRelay ? dynamic_cast<daqsim::RelayBoard*>(fn) != nullptr
-                                                  : dynamic_cast<daqsim::MultifunctionBoard*>(fn) != nullptr;
-      if (match && seen++ == n) return fmt::format("{}:{:02}", bus, dev);
-    }
-  }
-  return "-";
+  // The libraries number boards in the order they scan, as the bench does.
+  const auto boards = daqsim::Bench::Instance().BoardsInScanOrder([family](const daqsim::PciFunction& fn) {
+    return family == Family::kRelay ? dynamic_cast<const daqsim::RelayBoard*>(&fn) != nullptr
+                                    : dynamic_cast<const daqsim::MultifunctionBoard*>(&fn) != nullptr;
+  });
+  if (n >= boards.size()) return "-";
+  const daqsim::PciLocation at = boards[n].first;
+  return fmt::format("{}:{:02}", at.bus, at.device);
 }
 
 void KeepTimeRunning() { daqsim::Bench::Instance().SetRealTime(true); }
 
 std::optional<double> CounterClockHz(unsigned board) {
   const auto boards = daqsim::Bench::Instance().VarnoBoardsInScanOrder();
-  if (board >= boards.size()) return std::nullopt;
-  return double(static_cast<daqsim::MultifunctionBoard*>(boards[board])->CounterClockHz());
+  const auto* varno =
+      board < boards.size() ? dynamic_cast<const daqsim::MultifunctionBoard*>(boards[board]) : nullptr;
+  if (!varno) return std::nullopt;
+  return double(varno->CounterClockHz());
 }
 
 }  // namespace daqctl

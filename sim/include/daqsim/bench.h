@@ -14,72 +14,40 @@
 //
 // The bench is one per process, like the machine it stands for. It is not
 // thread-safe: the libraries it serves make one call at a time.
+//
+// Bench is a façade over a few parts, each of which can be read on its own:
+//   Clock          time (clock.h)
+//   PciBus         the functions on the bus, configuration mechanism #1, the
+//                  decoded I/O windows, and BAR and interrupt allocation (pci_bus.h)
+//   KernelObjects  the drivers' devices, handles, and the record of opens,
+//                  requests and bad closes (kernel_objects.h)
+//   PortTrace      the trace of port accesses and the faults (port_trace.h)
+//   Heap           the process heap the libraries allocate from (heap.h)
+// The façade adds what needs more than one part: a port access (granted by
+// the kernel objects, decoded by the bus, recorded in the trace, taking time)
+// and the boards with the bench's usual resources and drivers.
 #ifndef DAQSIM_BENCH_H
 #define DAQSIM_BENCH_H
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "daqsim/clock.h"
+#include "daqsim/heap.h"
 #include "daqsim/kernel_device.h"
+#include "daqsim/kernel_objects.h"
 #include "daqsim/multifunction_board.h"
 #include "daqsim/pci.h"
+#include "daqsim/pci_bus.h"
+#include "daqsim/port_trace.h"
 #include "daqsim/relay_board.h"
 #include "daqsim/varno_driver.h"
 
 namespace daqsim {
-
-// The name of the port-access driver's device.
-inline constexpr const char* kPortAccessDeviceName = "\\\\.\\kelvra";
-
-// Handle value a failed open returns (INVALID_HANDLE_VALUE).
-inline constexpr uintptr_t kInvalidHandle = ~uintptr_t(0);
-
-enum class AccessDir : uint8_t { kRead, kWrite };
-
-// One port access as the CPU made it.
-struct PortAccess {
-  AccessDir dir;
-  uint8_t width;     // bytes: 1, 2 or 4
-  uint16_t port;
-  uint32_t value;    // written, or returned to the CPU
-  uint64_t timeNs;   // virtual time of the access
-  const char* reg;   // register name where a device claims the port, else nullptr
-  bool faulted;      // made without port access granted: on a real machine the
-                     // instruction would have raised a privileged-instruction
-                     // exception and killed the application
-};
-
-// An open of a named device, with the arguments it was made with.
-struct OpenRecord {
-  std::string name;
-  uint32_t desiredAccess;
-  uint32_t shareMode;
-  uint32_t creationDisposition;
-  uint32_t flagsAndAttributes;
-  uintptr_t result;  // the handle, or kInvalidHandle
-};
-
-// A device I/O-control request as a library sent it.
-struct IoControlRecord {
-  uintptr_t handle;
-  std::string device;  // empty when the handle was not open
-  uint32_t code;
-  uint32_t inSize;
-  uint32_t outSize;
-  bool ok;
-};
-
-struct HeapStats {
-  uint64_t allocations = 0;  // successful
-  uint64_t releases = 0;
-  uint64_t refused = 0;      // allocations made to fail
-  uint64_t outstanding() const { return allocations - releases; }
-};
 
 class Bench {
  public:
@@ -95,7 +63,7 @@ class Bench {
   template <class T>
   T& Add(PciLocation at, std::unique_ptr<T> function) {
     T& ref = *function;
-    Place(at, std::move(function));
+    bus_.Place(at, std::move(function));
     return ref;
   }
   // A relay board with the bench's usual resources: BAR0 a 128-byte memory
@@ -109,17 +77,20 @@ class Bench {
   // bridge. They sit on bus 0 at devices the boards are not expected to use
   // (0, 1, 2, 3 and 30); existing functions there are replaced.
   void AddStockPcDevices();
-  bool Remove(PciLocation at);
-  PciFunction* At(PciLocation at) const;
-  std::vector<PciFunction*> Functions() const;  // in bus/device/function order
+  bool Remove(PciLocation at) { return bus_.Remove(at); }
+  PciFunction* At(PciLocation at) const { return bus_.At(at); }
+  std::vector<PciFunction*> Functions() const { return bus_.Functions(); }  // in bus/device/function order
+  // The functions a driver's scan finds, in the order it numbers them (buses
+  // 0-9, devices 0-31, function 0), that `match` accepts; board n is element n.
+  std::vector<PciBus::Slot> BoardsInScanOrder(const std::function<bool(const PciFunction&)>& match) const {
+    return bus_.BoardsInScanOrder(match);
+  }
 
   // Next free I/O window of `size` ports (a power of two), aligned to its size,
   // allocated downwards from 0xEFFF; for benches that place their own devices.
-  uint16_t AllocateIo(uint32_t size);
+  uint16_t AllocateIo(uint32_t size) { return bus_.AllocateIo(size); }
 
   // ---- Multifunction boards and their interrupt driver (Dremor) -------------
-  // Defined in multifunction_board.cpp and varno_driver.cpp.
-  //
   // The board (multifunction_board.h) carries an 8254 and an A/D converter
   // whose state follows the bench clock: in the deterministic mode, 1 us per
   // port access and the asked milliseconds per Sleep, nothing from the wall
@@ -168,30 +139,45 @@ class Bench {
   // interrupts.
 
   // ---- Kernel devices ------------------------------------------------------
-  KernelDevice& PortAccessDriver() { return *portAccess_; }
+  KernelDevice& PortAccessDriver() { return kernel_.PortAccessDriver(); }
   // Registers a named device; the bench owns it. Replaces one of the same name.
-  KernelDevice& AddKernelDevice(std::unique_ptr<KernelDevice> device);
-  KernelDevice* FindKernelDevice(const std::string& name) const;
+  KernelDevice& AddKernelDevice(std::unique_ptr<KernelDevice> device) { return kernel_.Add(std::move(device)); }
+  KernelDevice* FindKernelDevice(const std::string& name) const { return kernel_.Find(name); }
   // True while a handle to "\\.\kelvra" is open: port I/O is allowed.
-  bool PortAccessGranted() const { return portAccess_->openHandles() > 0; }
-  unsigned OpenHandleCount() const { return unsigned(handles_.size()); }
+  bool PortAccessGranted() const { return kernel_.PortAccessGranted(); }
+  unsigned OpenHandleCount() const { return kernel_.OpenHandleCount(); }
+  // CreateFileA of a named device, CloseHandle and DeviceIoControl.
+  uintptr_t OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
+                       uint32_t creationDisposition, uint32_t flagsAndAttributes) {
+    return kernel_.Open(name, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+  }
+  int32_t CloseHandle(uintptr_t handle) { return kernel_.Close(handle); }
+  int32_t DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
+                          uint32_t outSize, uint32_t* bytesReturned) {
+    return kernel_.IoControl(handle, code, in, inSize, out, outSize, bytesReturned);
+  }
   // Every CreateFile since the last ClearOpens() / Reset().
-  const std::vector<OpenRecord>& opens() const { return opens_; }
-  void ClearOpens() { opens_.clear(); }
-  const std::vector<IoControlRecord>& ioControls() const { return ioControls_; }
-  void ClearIoControls() { ioControls_.clear(); }
+  const std::vector<OpenRecord>& opens() const { return kernel_.opens(); }
+  void ClearOpens() { kernel_.ClearOpens(); }
+  const std::vector<IoControlRecord>& ioControls() const { return kernel_.ioControls(); }
+  void ClearIoControls() { kernel_.ClearIoControls(); }
   // CloseHandle calls on a handle that was not open.
-  unsigned badCloses() const { return badCloses_; }
+  unsigned badCloses() const { return kernel_.badCloses(); }
 
-  // ---- Trace and faults -----------------------------------------------------
-  const std::vector<PortAccess>& trace() const { return trace_; }
-  void ClearTrace() { trace_.clear(); }
+  // ---- Port I/O, trace and faults ---------------------------------------------
+  // One port access of `width` bytes (1, 2 or 4) by the application: decoded
+  // by the bus when port access is granted (else a fault, reading ones),
+  // recorded, and taking one I/O cycle of bench time.
+  uint32_t PortRead(uint16_t port, unsigned width);
+  void PortWrite(uint16_t port, unsigned width, uint32_t value);
+  const std::vector<PortAccess>& trace() const { return trace_.trace(); }
+  void ClearTrace() { trace_.Clear(); }
   // The trace is on after Reset(); long-running users turn it off.
-  void SetTraceEnabled(bool on) { traceEnabled_ = on; }
+  void SetTraceEnabled(bool on) { trace_.SetEnabled(on); }
   // Port accesses made while port access was not granted.
-  const std::vector<PortAccess>& faults() const { return faults_; }
-  void ClearFaults() { faults_.clear(); }
-  uint64_t portAccessCount() const { return portAccessCount_; }
+  const std::vector<PortAccess>& faults() const { return trace_.faults(); }
+  void ClearFaults() { trace_.ClearFaults(); }
+  uint64_t portAccessCount() const { return trace_.count(); }
 
   // ---- Time ------------------------------------------------------------------
   const Clock& clock() const { return clock_; }
@@ -199,72 +185,34 @@ class Bench {
   // Real-time mode (see clock.h): time follows the wall clock and Sleep
   // really sleeps. Reset() returns to the deterministic mode.
   void SetRealTime(bool on) { clock_.SetRealTime(on); }
+  void Sleep(uint32_t milliseconds);
   // Sleep() calls seen, and the milliseconds they asked for in all.
   unsigned sleepCalls() const { return sleepCalls_; }
   uint64_t sleptMs() const { return sleptMs_; }
 
   // ---- Heap --------------------------------------------------------------------
-  const HeapStats& heap() const { return heap_; }
+  void* HeapAlloc(size_t bytes) { return heap_.Alloc(bytes); }
+  void HeapFree(void* block) { heap_.Free(block); }
+  const HeapStats& heap() const { return heap_.stats(); }
   // The next `n` allocations fail.
-  void FailNextAllocations(unsigned n) { failAllocations_ = n; }
-
-  // ---- The machine interface (what the libraries' simulated backend calls) ----
-  uint32_t PortRead(uint16_t port, unsigned width);
-  void PortWrite(uint16_t port, unsigned width, uint32_t value);
-  // CreateFileA of a named device.
-  uintptr_t OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
-                       uint32_t creationDisposition, uint32_t flagsAndAttributes);
-  int32_t CloseHandle(uintptr_t handle);
-  int32_t DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
-                          uint32_t outSize, uint32_t* bytesReturned);
-  void Sleep(uint32_t milliseconds);
-  void* HeapAlloc(size_t bytes);
-  void HeapFree(void* block);
+  void FailNextAllocations(unsigned n) { heap_.FailNext(n); }
 
  private:
   Bench();
-  void Place(PciLocation at, std::unique_ptr<PciFunction> function);
-  void UpdateMultiFunctionBits();
-  uint32_t ConfigRead(uint16_t port, unsigned width) const;
-  void ConfigWrite(uint16_t port, unsigned width, uint32_t value);
-  // The function and BAR that decode `port`, or nullptr.
-  PciFunction* DecodeIo(uint16_t port, int* bar, uint32_t* offset) const;
-  void Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg,
-              bool faulted);
+  // The bus's resources for a board: BAR0 the bridge's memory window, BAR1
+  // its I/O ports, BAR2 the board's block of `blockSize` ports.
+  BarSet AllocateBoardBars(uint32_t blockSize);
+  void Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg, bool faulted);
 
+  // Declared in the order they are built: the boards on the bus read the
+  // clock, and the interrupt driver's stand-ins hold boards of the bus.
   Clock clock_;
-  std::map<uint32_t, std::unique_ptr<PciFunction>> functions_;  // by PciLocation::Key()
-  // The I/O windows the functions decode, rebuilt when a BAR or the set of
-  // functions changed (decodeGeneration_ moves on then).
-  struct IoWindow {
-    uint32_t base, size;
-    PciFunction* function;
-    int bar;
-  };
-  mutable std::vector<IoWindow> ioWindows_;
-  uint64_t decodeGeneration_ = 1;
-  mutable uint64_t ioWindowsGeneration_ = 0;
-  uint32_t configAddress_ = 0;
-  uint32_t nextIoTop_ = 0xF000;
-  uint32_t nextMemory_ = 0xFEBF0000;
-  uint8_t nextIrq_ = 0;
-
-  KernelDevice* portAccess_ = nullptr;
-  std::map<std::string, std::unique_ptr<KernelDevice>> devices_;  // by lower-case name
-  std::map<uintptr_t, KernelDevice*> handles_;
-  std::vector<OpenRecord> opens_;
-  std::vector<IoControlRecord> ioControls_;
-  unsigned badCloses_ = 0;
-
-  bool traceEnabled_ = true;
-  std::vector<PortAccess> trace_;
-  std::vector<PortAccess> faults_;
-  uint64_t portAccessCount_ = 0;
-
+  PciBus bus_{clock_};
+  KernelObjects kernel_;
+  PortTrace trace_;
+  Heap heap_;
   unsigned sleepCalls_ = 0;
   uint64_t sleptMs_ = 0;
-  HeapStats heap_;
-  unsigned failAllocations_ = 0;
 };
 
 }  // namespace daqsim

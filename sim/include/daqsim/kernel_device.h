@@ -38,7 +38,7 @@ class KernelDevice {
                          uint32_t* bytesReturned);
 
  private:
-  friend class Bench;
+  friend class KernelObjects;  // counts the handles
   std::string name_;
   bool installed_ = true;
   bool refuseOpen_ = false;

@@ -1,5 +1,7 @@
-// The VARNO multifunction board (PCI 0x1234:0x5C2A). Register map:
-// dremor/varno_board_map.h.
+// The VARNO multifunction board (PCI 0x1234:0x5C2A). The bench describes it
+// from the board's documentation, independently of the library's register
+// map (dremor/varno_board_map.h), so that tests catch a wrong entry there;
+// the decode table is in multifunction_board.cpp.
 //
 //   BAR0  memory window of the bridge (not decoded here)
 //   BAR1  bridge block, 128 I/O ports: InterruptControl at +0x4C
@@ -62,10 +64,10 @@
 #include <cstdint>
 #include <deque>
 
-#include "ad_converter.h"
+#include "daqsim/ad_converter.h"
+#include "daqsim/i8254.h"
 #include "daqsim/pci.h"
 #include "daqsim/signal.h"
-#include "i8254.h"
 
 namespace daqsim {
 
@@ -75,7 +77,7 @@ class MultifunctionBoard;
 // board and the sink know each other; whichever goes first tells the other.
 class InterruptSink {
  public:
-  // The board raised its interrupt at conversion.done_ns; AdData then shows
+  // The board raised its interrupt at conversion.doneNs; AdData then shows
   // conversion.word. Called from the board's catch-up, in time order.
   virtual void ServiceInterrupt(MultifunctionBoard& board, const AdConversion& conversion) = 0;
   // The board is being destroyed or was connected to another sink: forget it.
@@ -163,7 +165,7 @@ class MultifunctionBoard : public PciFunction {
   void ConnectInterrupt(InterruptSink* sink);
   InterruptSink* interruptSink() const { return sink_; }
   // Interrupts raised so far, caught up first.
-  uint64_t interruptsRaised();
+  uint64_t interruptsRaised() { return CaughtUp().interruptsRaised; }
 
   // Brings the board up to the bench's time (see CatchUp below); for the
   // interrupt driver, which takes the interrupts due before answering.
@@ -189,9 +191,9 @@ class MultifunctionBoard : public PciFunction {
   // Clearing it abandons a hung conversion (no result) and cancels a
   // scheduled onset.
   void SetConverterNeverFinishes(bool on);
-  // The same fault, setting in at bench time `at_ns` (at once if that has
+  // The same fault, setting in at bench time `atNs` (at once if that has
   // passed): for a fault that strikes in the middle of a library call.
-  void SetConverterNeverFinishesAt(uint64_t at_ns);
+  void SetConverterNeverFinishesAt(uint64_t atNs);
   // AdStatus bit 0 reads 1 at all times; conversions still run.
   void SetEocStuckHigh(bool on);
   // No CLK edges reach the counters: they freeze, the pacer stops.
@@ -203,13 +205,13 @@ class MultifunctionBoard : public PciFunction {
   const I8254& timer() const { return s_.timer; }
   // The converter, caught up with the bench clock first (pacer edges fed):
   // converter().Counters(bench.NowNs()), .GainByte(), .Channel(), ...
-  const AdConverter& converter();
+  const AdConverter& converter() { return CaughtUp().converter; }
   // Finished conversions, oldest first (trigger time, channel, AdData word,
   // pacer or software), caught up first. The latest kConversionLogLimit.
   static constexpr size_t kConversionLogLimit = 65536;
-  const std::deque<AdConversion>& conversionLog();
+  const std::deque<AdConversion>& conversionLog() { return CaughtUp().conversionLog; }
   void ClearConversionLog() { s_.conversionLog.clear(); }
-  uint64_t conversionsFinished();
+  uint64_t conversionsFinished() { return CaughtUp().conversionsFinished; }
 
   // Bases as currently programmed, and the port of a register.
   uint16_t BridgeBase() const;
@@ -230,10 +232,15 @@ class MultifunctionBoard : public PciFunction {
   // counter 0's OUT up to now becomes a pacer trigger, in time order; then
   // every conversion finished by now goes through ConversionFinished.
   void CatchUp();
-  // Feeds the pacer edges up to `until_ns` to the converter.
-  void FeedPacer(uint64_t until_ns);
-  // Takes the conversions finished by `now_ns` from the converter.
-  void DrainConversions(uint64_t now_ns);
+  // The state, caught up first: what every query of the board looks at.
+  const MultifunctionBoardState& CaughtUp() {
+    CatchUp();
+    return s_;
+  }
+  // Feeds the pacer edges up to `untilNs` to the converter.
+  void FeedPacer(uint64_t untilNs);
+  // Takes the conversions finished by `nowNs` from the converter.
+  void DrainConversions(uint64_t nowNs);
   // One finished conversion, in order of completion: kept in the log, and
   // raises the interrupt when the conditions above hold.
   void ConversionFinished(const AdConversion& conversion);

@@ -17,6 +17,9 @@ struct PciLocation {
   uint8_t function = 0;
 
   uint32_t Key() const { return uint32_t(bus) << 8 | uint32_t(device & 0x1F) << 3 | (function & 7); }
+  static PciLocation FromKey(uint32_t key) {
+    return PciLocation{uint8_t(key >> 8), uint8_t((key >> 3) & 0x1F), uint8_t(key & 7)};
+  }
   friend bool operator==(const PciLocation& a, const PciLocation& b) { return a.Key() == b.Key(); }
 };
 
@@ -78,9 +81,9 @@ class PciFunction {
   // Name of the register at `offset` of `bar`, for the trace; nullptr if none.
   virtual const char* RegisterName(int bar, uint32_t offset, bool write) const;
 
-  // The bench attaches its clock when the function is placed on the bus, and
+  // The bus attaches the bench's clock when the function is placed on it, and
   // a counter that the function bumps whenever a BAR changes, so that the
-  // bench knows to rebuild its table of decoded I/O windows.
+  // bus knows to rebuild its table of decoded I/O windows.
   void AttachClock(const Clock* clock) { clock_ = clock; }
   void AttachDecodeGeneration(uint64_t* generation) { decodeGeneration_ = generation; }
 

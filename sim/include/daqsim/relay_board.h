@@ -1,5 +1,14 @@
-// The KORVEL (16-bit) and LUMAR (8-bit) relay-output / digital-input boards.
-// Register layout: korvel/relay_board_map.h.
+// The KORVEL (16-bit) and LUMAR (8-bit) relay-output / digital-input boards,
+// PCI 0x1234:0x5C21 and 0x1234:0x5C22.
+//
+//   BAR0  memory window of the bridge (not decoded here)
+//   BAR1  the bridge's 128 I/O ports (named "BridgeIo" in the trace, not modelled)
+//   BAR2  board block, 16 ports: relay outputs and inputs, KORVEL at +0 and +2
+//         (16-bit), LUMAR at +0 and +1 (8-bit)
+//
+// The bench describes them from the boards' documentation, independently of
+// the library's register map (korvel/relay_board_map.h), so that tests catch
+// a wrong entry there.
 #ifndef DAQSIM_RELAY_BOARD_H
 #define DAQSIM_RELAY_BOARD_H
 

@@ -40,9 +40,9 @@ class Signal {
   static Signal Dc(double volts);
   // Periodic waveforms: peak amplitude in volts, frequency in Hz, phase in degrees (added to
   // the cycle position), offset in volts.
-  static Signal Sine(double amplitude, double hz, double phase_deg = 0, double offset = 0);
-  static Signal Square(double amplitude, double hz, double phase_deg = 0, double offset = 0);
-  static Signal Triangle(double amplitude, double hz, double phase_deg = 0, double offset = 0);
+  static Signal Sine(double amplitude, double hz, double phaseDeg = 0, double offset = 0);
+  static Signal Square(double amplitude, double hz, double phaseDeg = 0, double offset = 0);
+  static Signal Triangle(double amplitude, double hz, double phaseDeg = 0, double offset = 0);
   // Noise alone: 0 V DC plus Gaussian noise of `rms` volts.
   static Signal Noise(double rms, uint64_t seed = 0);
 
@@ -50,11 +50,11 @@ class Signal {
   // noise it had). rms 0 removes the noise.
   Signal WithNoise(double rms, uint64_t seed = 0) const;
 
-  // Voltage at virtual time t_ns. NaN or infinite parameters give a NaN or infinite result.
-  double VoltsAt(uint64_t t_ns) const;
-  // The noise component alone at t_ns: rms times a standard normal deviate derived from
-  // (seed, t_ns); 0 when there is no noise.
-  double NoiseAt(uint64_t t_ns) const;
+  // Voltage at virtual time tNs. NaN or infinite parameters give a NaN or infinite result.
+  double VoltsAt(uint64_t tNs) const;
+  // The noise component alone at tNs: rms times a standard normal deviate derived from
+  // (seed, tNs); 0 when there is no noise.
+  double NoiseAt(uint64_t tNs) const;
 
   // One line for people, e.g. "sine 2 V peak, 50 Hz, phase 90 deg, offset 0.5 V, noise
   // 0.01 V rms (seed 7)". Numbers are printed with six significant digits.
@@ -63,31 +63,31 @@ class Signal {
   Kind kind() const { return kind_; }
   double amplitude() const { return amplitude_; }
   double frequencyHz() const { return hz_; }
-  double phaseDegrees() const { return phase_deg_; }
+  double phaseDegrees() const { return phaseDeg_; }
   double offset() const { return offset_; }
-  double noiseRms() const { return noise_rms_; }
+  double noiseRms() const { return noiseRms_; }
   uint64_t seed() const { return seed_; }
 
  private:
-  Signal(Kind kind, double amplitude, double hz, double phase_deg, double offset);
-  // Position in the cycle at t_ns, in [0, 1).
-  double CyclePosition(uint64_t t_ns) const;
+  Signal(Kind kind, double amplitude, double hz, double phaseDeg, double offset);
+  // Position in the cycle at tNs, in [0, 1).
+  double CyclePosition(uint64_t tNs) const;
 
   Kind kind_ = Kind::kDc;
   double amplitude_ = 0;
   double hz_ = 0;
-  double phase_deg_ = 0;
+  double phaseDeg_ = 0;
   double offset_ = 0;
-  double noise_rms_ = 0;
+  double noiseRms_ = 0;
   uint64_t seed_ = 0;
 };
 
 // The A/D converter's transfer function: the 12-bit offset-binary code for `volts` on an
-// input range of +-range_volts. code = round(volts / range_volts * 2048) + 2048, rounding
+// input range of +-rangeVolts. code = round(volts / rangeVolts * 2048) + 2048, rounding
 // halves upwards (towards +infinity: +0.5 step gives 2049, -0.5 step gives 2048), then
-// clipped to 0..4095, so +range_volts and above read 4095 and -range_volts and below read 0.
+// clipped to 0..4095, so +rangeVolts and above read 4095 and -rangeVolts and below read 0.
 // NaN volts, or a range that is not a positive finite number, give the mid-scale code 2048.
-uint16_t QuantiseToCode(double volts, double range_volts);
+uint16_t QuantiseToCode(double volts, double rangeVolts);
 
 }  // namespace daqsim
 

@@ -1,6 +1,7 @@
 // Stand-in for the VARNO boards' kernel interrupt driver: one device per
 // board, "\\.\VARNO0" to "\\.\VARNO3". Request codes and formats:
-// dremor/varno_board_map.h.
+// dremor/varno_ioctl.h, the driver's interface, which the Dremor library and
+// this stand-in share.
 //
 // Like the real driver it is exclusive (a second open while a handle is held
 // is refused, as for a device opened with share mode 0) and buffered: a
@@ -16,7 +17,7 @@
 //
 // Binding. IRQ_RESOURCES names a board by its record (bridge base, board
 // base, interrupt line, then a parameter the driver keeps but does not use).
-// The driver binds the multifunction board on the bench whose BAR1 and BAR2
+// The driver binds the multifunction board on its bus whose BAR1 and BAR2
 // bases and interrupt line are those; when there is none the request fails
 // and nothing of it is taken (a board the driver cannot find cannot be
 // served). A successful IRQ_RESOURCES starts a fresh acquisition: interrupt
@@ -76,15 +77,21 @@
 
 namespace daqsim {
 
+class PciBus;
+
 class VarnoDriver : public KernelDevice, public InterruptSink {
  public:
+  // Devices the driver creates, one per board: "\\.\VARNO0" to "\\.\VARNO3".
+  static constexpr unsigned kDevices = 4;
   // The version the stand-in reports: 2.05.
   static constexpr uint16_t kVersion = 0x0205;
   // Samples the FIFO holds unless set otherwise.
   static constexpr size_t kDefaultCapacity = size_t(1) << 20;
 
-  // The device of board `board` (0-3): "\\.\VARNO<board>", exclusive.
-  explicit VarnoDriver(unsigned board);
+  // The device of board `board` (0-3): "\\.\VARNO<board>", exclusive. It
+  // finds the board an IRQ_RESOURCES request names on `bus`, which must
+  // outlive it.
+  VarnoDriver(unsigned board, const PciBus& bus);
   ~VarnoDriver() override;
   static std::string DeviceName(unsigned board);
   unsigned board() const { return board_; }
@@ -121,10 +128,10 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   // ---- The acquisition (each query catches the bound board up first) ----
   MultifunctionBoard* boundBoard() const { return bound_; }
   bool armed() const { return armed_; }
-  uint32_t interruptCount();
-  size_t heldSamples();
-  uint64_t overruns();
-  uint64_t lostInterrupts();
+  uint32_t interruptCount() { return CaughtUp().interruptCount_; }
+  size_t heldSamples() { return CaughtUp().held_; }
+  uint64_t overruns() { return CaughtUp().overruns_; }
+  uint64_t lostInterrupts() { return CaughtUp().lost_; }
   size_t capacity() const { return capacity_; }
   // FIFO size from now on, at least 1; held samples are discarded.
   void SetCapacity(size_t samples);
@@ -145,10 +152,17 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   bool Serve(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
              uint32_t* bytesReturned);
   void CatchUp();
+  // This driver, caught up first: what every query looks at.
+  const VarnoDriver& CaughtUp() {
+    CatchUp();
+    return *this;
+  }
   void Keep(uint16_t word);
   void Bind(MultifunctionBoard* board);
+  MultifunctionBoard* FindBoard(uint32_t bridgeBase, uint32_t ioBase, uint32_t irq) const;
 
   unsigned board_;
+  const PciBus& bus_;
   uint16_t version_ = kVersion;
   bool failAll_ = false;
   std::set<uint32_t> failing_;

@@ -439,15 +439,15 @@ TEST_F(VarnoModelTest, PacerPulsesTriggerOneConversionPerPeriodAndAParkedPacerNo
     ASSERT_GE(log.size(), 19u);
     EXPECT_LE(log.size(), 20u);
     // The first rising edge of OUT comes one full period after the load.
-    EXPECT_EQ(log.front().trigger_ns, loadEdge + kPeriodNs);
+    EXPECT_EQ(log.front().triggerNs, loadEdge + kPeriodNs);
     for (size_t i = 0; i < log.size(); ++i) {
       EXPECT_TRUE(log[i].pacer);
       EXPECT_EQ(log[i].channel, 3);
       EXPECT_EQ(log[i].mode, mode);
       if (i > 0) {
-        EXPECT_EQ(log[i].trigger_ns - log[i - 1].trigger_ns, kPeriodNs);
+        EXPECT_EQ(log[i].triggerNs - log[i - 1].triggerNs, kPeriodNs);
       }
-      const double v = daqsim::Signal::Triangle(9.0, 1000.0).VoltsAt(log[i].trigger_ns);
+      const double v = daqsim::Signal::Triangle(9.0, 1000.0).VoltsAt(log[i].triggerNs);
       EXPECT_EQ(log[i].word & 0x0FFF, daqsim::QuantiseToCode(v, 10.0));
       EXPECT_EQ(log[i].word & 0xF000, 0xF000);
     }

@@ -37,8 +37,8 @@
 //    edge (kReloadOnNextEdge).
 //  - Power-up state (undefined on the chip): as if control word 0x30 (LSB then MSB, mode 0,
 //    binary) had been written with the counting element at 0: OUT low, no count, null count.
-#ifndef DAQSIM_I8254_H_
-#define DAQSIM_I8254_H_
+#ifndef DAQSIM_I8254_H
+#define DAQSIM_I8254_H
 
 #include <cstdint>
 
@@ -60,85 +60,85 @@ class I8254 {
     kInvalidBcdDigit = 1u << 2,   // BCD count with a digit above 9
   };
 
-  explicit I8254(uint32_t clock_hz = kDefaultClockHz);
+  explicit I8254(uint32_t clockHz = kDefaultClockHz);
 
   // Register read; reg is taken modulo 4. Returns a latched status, else a latched count
   // byte, else a byte of the live counting element per the access mode (LSB-then-MSB reads
   // alternate and may tear). The control register cannot be read: returns 0xFF.
-  uint8_t Read(int reg, uint64_t now_ns);
+  uint8_t Read(int reg, uint64_t nowNs);
   // Register write; reg is taken modulo 4. Register 3 takes control words, counter-latch and
   // read-back commands; registers 0..2 take count bytes.
-  void Write(int reg, uint8_t value, uint64_t now_ns);
+  void Write(int reg, uint8_t value, uint64_t nowNs);
 
   // The queries below take a counter 0..2; for any other number they return 0, false, kNever.
 
   // Live counting-element value of a counter (BCD-encoded in BCD mode), no side effects.
-  uint16_t Value(int counter, uint64_t now_ns) const;
+  uint16_t Value(int counter, uint64_t nowNs) const;
   // Level of a counter's OUT pin.
-  bool Out(int counter, uint64_t now_ns) const;
+  bool Out(int counter, uint64_t nowNs) const;
   // Status byte as the read-back command would latch it:
   // OUT << 7 | null count << 6 | RW << 4 | mode bits as written << 1 | BCD.
-  uint8_t Status(int counter, uint64_t now_ns) const;
-  // Time of the first OUT rising edge caused by CLK strictly after after_ns, or kNever if
+  uint8_t Status(int counter, uint64_t nowNs) const;
+  // Time of the first OUT rising edge caused by CLK strictly after afterNs, or kNever if
   // none will come without another register write or clock change (no count, parked,
   // mode 0/4 past their edge, clock stopped or 0 Hz). OUT changes made by a write happen at
   // the write's own time and are not reported.
-  uint64_t NextOutRisingEdge(int counter, uint64_t after_ns) const;
+  uint64_t NextOutRisingEdge(int counter, uint64_t afterNs) const;
   // True if the counter holds count 1 in mode 2 or 3 (see "parked" above).
   bool Parked(int counter) const;
   // Bit set of Unsupported reasons met by this counter since construction.
   uint32_t UnsupportedFlags(int counter) const;
 
-  uint32_t ClockHz() const { return clock_hz_; }
+  uint32_t ClockHz() const { return clockHz_; }
   // Changes CLK from now on; edges already seen are kept. 0 Hz means no edges; rates above
   // kMaxClockHz are clamped.
-  void SetClockHz(uint32_t hz, uint64_t now_ns);
+  void SetClockHz(uint32_t hz, uint64_t nowNs);
   bool ClockStopped() const { return stopped_; }
   // Clock-stopped fault: while stopped no counter sees any CLK edge (values and OUT freeze);
   // after resuming, counting continues from where it stopped on the next edge of the clock.
-  void SetClockStopped(bool stopped, uint64_t now_ns);
+  void SetClockStopped(bool stopped, uint64_t nowNs);
 
  private:
   struct Counter {
-    uint8_t rw = 3;         // access: 1 LSB only, 2 MSB only, 3 LSB then MSB
-    uint8_t mode_bits = 0;  // mode field as written (0..7)
-    uint8_t mode = 0;       // effective mode 0..5
+    uint8_t rw = 3;              // access: 1 LSB only, 2 MSB only, 3 LSB then MSB
+    uint8_t modeBits = 0;        // mode field as written (0..7)
+    uint8_t mode = 0;            // effective mode 0..5
     bool bcd = false;
-    bool write_msb_next = false;
-    uint8_t write_lsb = 0;
-    bool read_msb_next = false;
-    uint8_t latch_reads_left = 0;  // 0: the output latch follows the counter
+    bool writeMsbNext = false;
+    uint8_t writeLsb = 0;
+    bool readMsbNext = false;
+    uint8_t latchReadsLeft = 0;  // 0: the output latch follows the counter
     uint16_t latched = 0;
-    bool status_latched = false;
+    bool statusLatched = false;
     uint8_t status = 0;
     bool running = false;        // a count was written and is (or will be) counting
-    uint64_t load_edge = 0;      // edge index at which the count enters the counting element
+    uint64_t loadEdge = 0;       // edge index at which the count enters the counting element
     uint32_t reload = 0;         // count N as a number of clocks
-    uint16_t held_value = 0;     // counting element while not counting, register encoding
-    bool held_out = false;       // OUT while not counting
-    bool null_pending = true;    // count register changed, no transfer scheduled yet
+    uint16_t heldValue = 0;      // counting element while not counting, register encoding
+    bool heldOut = false;        // OUT while not counting
+    bool nullPending = true;     // count register changed, no transfer scheduled yet
     uint32_t unsupported = 0;
   };
 
-  uint64_t RawEdges(uint64_t now_ns) const;
-  uint64_t Edges(uint64_t now_ns) const;
+  uint64_t RawEdges(uint64_t nowNs) const;
+  uint64_t Edges(uint64_t nowNs) const;
   uint64_t EdgeTime(uint64_t edge) const;
   static uint16_t ValueAt(const Counter& c, uint64_t edges);
   static bool OutAt(const Counter& c, uint64_t edges);
-  void ControlWord(uint8_t value, uint64_t now_ns);
-  void Latch(Counter& c, uint64_t now_ns);
-  void WriteCountByte(Counter& c, uint8_t value, uint64_t now_ns);
-  void LoadCount(Counter& c, uint16_t raw, uint64_t now_ns);
+  void ControlWord(uint8_t value, uint64_t nowNs);
+  void Latch(Counter& c, uint64_t nowNs);
+  void WriteCountByte(Counter& c, uint8_t value, uint64_t nowNs);
+  void LoadCount(Counter& c, uint16_t raw, uint64_t nowNs);
 
   Counter counters_[kCounters];
-  uint32_t clock_hz_;
-  uint64_t segment_start_ns_ = 0;     // time the current clock rate took effect
-  uint64_t segment_start_edges_ = 0;  // raw edges before that time
-  uint64_t stopped_edges_ = 0;        // raw edges swallowed while the clock was stopped
+  uint32_t clockHz_;
+  uint64_t segmentStartNs_ = 0;     // time the current clock rate took effect
+  uint64_t segmentStartEdges_ = 0;  // raw edges before that time
+  uint64_t stoppedEdges_ = 0;       // raw edges swallowed while the clock was stopped
   bool stopped_ = false;
-  uint64_t edges_at_stop_ = 0;
+  uint64_t edgesAtStop_ = 0;
 };
 
 }  // namespace daqsim
 
-#endif  // DAQSIM_I8254_H_
+#endif  // DAQSIM_I8254_H

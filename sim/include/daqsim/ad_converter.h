@@ -32,8 +32,8 @@
 // TakeCompleted at a later time; a trigger that breaks this is still converted and recorded in
 // Irregularities(). Queries are const and may be made at any time; a query earlier than the
 // latest trigger sees that trigger's predecessor as finished.
-#ifndef DAQSIM_AD_CONVERTER_H_
-#define DAQSIM_AD_CONVERTER_H_
+#ifndef DAQSIM_AD_CONVERTER_H
+#define DAQSIM_AD_CONVERTER_H
 
 #include <array>
 #include <cstddef>
@@ -47,14 +47,14 @@ namespace daqsim {
 
 // One conversion, as kept for the owner (interrupt per conversion, tools, tests).
 struct AdConversion {
-  uint64_t trigger_ns = 0;  // sample instant
-  uint64_t done_ns = 0;     // status bit 0 rises and AdData shows `word`
-  uint8_t channel = 0;      // input sampled, 0..15
-  uint8_t gain = 0;         // GainControl byte in force at the trigger
-  uint8_t mode = 0;         // AdModeControl byte in force at the trigger
-  bool pacer = false;       // started by a pacer edge, else by a software trigger
-  double volts = 0;         // input voltage held by the sample-and-hold
-  uint16_t word = 0;        // AdData word: kDataHighBits | code
+  uint64_t triggerNs = 0;  // sample instant
+  uint64_t doneNs = 0;     // status bit 0 rises and AdData shows `word`
+  uint8_t channel = 0;     // input sampled, 0..15
+  uint8_t gain = 0;        // GainControl byte in force at the trigger
+  uint8_t mode = 0;        // AdModeControl byte in force at the trigger
+  bool pacer = false;      // started by a pacer edge, else by a software trigger
+  double volts = 0;        // input voltage held by the sample-and-hold
+  uint16_t word = 0;       // AdData word: kDataHighBits | code
 };
 
 class AdConverter {
@@ -91,33 +91,33 @@ class AdConverter {
   // ---- registers -------------------------------------------------------------------------
 
   // ChannelSelect write: selects channel value & 0x0F for triggers from now on.
-  void SelectChannel(uint8_t value, uint64_t now_ns);
+  void SelectChannel(uint8_t value, uint64_t nowNs);
   // GainControl write: selects RangeVoltsFor(value) for triggers from now on.
-  void SetGain(uint8_t value, uint64_t now_ns);
+  void SetGain(uint8_t value, uint64_t nowNs);
   // AdModeControl write: stored as written.
-  void SetMode(uint8_t value, uint64_t now_ns);
-  // SoftwareTrigger write (any value, any width) at now_ns.
-  void SoftwareTrigger(uint64_t now_ns);
-  // Rising edge of the pacer's OUT at t_ns.
-  void PacerTrigger(uint64_t t_ns);
-  // AdStatus read: kEndOfConversion unless a conversion is in progress at now_ns (or the
+  void SetMode(uint8_t value, uint64_t nowNs);
+  // SoftwareTrigger write (any value, any width) at nowNs.
+  void SoftwareTrigger(uint64_t nowNs);
+  // Rising edge of the pacer's OUT at tNs.
+  void PacerTrigger(uint64_t tNs);
+  // AdStatus read: kEndOfConversion unless a conversion is in progress at nowNs (or the
   // never-finishes fault holds one); always kEndOfConversion with the stuck-high fault.
-  uint8_t Status(uint64_t now_ns) const;
-  // AdData read: kDataHighBits | code of the latest conversion finished by now_ns.
-  uint16_t Data(uint64_t now_ns) const;
+  uint8_t Status(uint64_t nowNs) const;
+  // AdData read: kDataHighBits | code of the latest conversion finished by nowNs.
+  uint16_t Data(uint64_t nowNs) const;
 
   // ---- register contents -----------------------------------------------------------------
 
-  uint8_t ChannelSelectByte() const { return channel_byte_; }
-  int Channel() const { return channel_byte_ & (kChannels - 1); }
-  uint8_t GainByte() const { return gain_byte_; }
-  double RangeVolts() const { return RangeVoltsFor(gain_byte_); }
+  uint8_t ChannelSelectByte() const { return channelByte_; }
+  int Channel() const { return channelByte_ & (kChannels - 1); }
+  uint8_t GainByte() const { return gainByte_; }
+  double RangeVolts() const { return RangeVoltsFor(gainByte_); }
   uint8_t Mode() const { return mode_; }
   bool InterruptOnEnd() const { return (mode_ & kInterruptOnEnd) != 0; }
   // Full scale of the input range selected by a GainControl byte, in volts (single-precision
   // values): bit 4 = 0: 10, 5, 2.5, 1.25 for bits 0-1 = 0..3; bit 4 = 1: 10, 1, 0.1f, 0.01f.
   // Other bits are not decoded: 0x04 acts as 0x00, 0x97 as 0x13.
-  static double RangeVoltsFor(uint8_t gain_byte);
+  static double RangeVoltsFor(uint8_t gainByte);
 
   // ---- inputs and timing -----------------------------------------------------------------
 
@@ -126,16 +126,16 @@ class AdConverter {
   bool SetSignal(int channel, const Signal& signal);
   // The signal on `channel`; 0 V for a channel number outside 0..15.
   const Signal& SignalOf(int channel) const;
-  uint64_t ConversionNs() const { return conversion_ns_; }
+  uint64_t ConversionNs() const { return conversionNs_; }
   // Conversion time for triggers from now on; 0 makes results appear at the trigger instant.
-  void SetConversionNs(uint64_t ns) { conversion_ns_ = ns; }
+  void SetConversionNs(uint64_t ns) { conversionNs_ = ns; }
 
   // ---- finished conversions --------------------------------------------------------------
 
-  // Removes and returns, oldest first, every conversion that finished with a result by now_ns
+  // Removes and returns, oldest first, every conversion that finished with a result by nowNs
   // and was not returned before (at most kMaxQueued; older ones are counted as dropped).
   // Abandoned conversions (never-finishes fault) are not reported.
-  std::vector<AdConversion> TakeCompleted(uint64_t now_ns);
+  std::vector<AdConversion> TakeCompleted(uint64_t nowNs);
   // End time of the latest conversion if it will deliver (or has delivered) a result that
   // TakeCompleted has not returned yet; kNever otherwise.
   uint64_t PendingCompletionNs() const;
@@ -144,20 +144,20 @@ class AdConverter {
 
   // Never-finishes fault: a conversion triggered while it is set never ends, so status bit 0
   // stays 0, AdData keeps its value and every later trigger is an overrun. Clearing it at
-  // now_ns abandons such a conversion: status reads 1 from now_ns, AdData still unchanged, and
+  // nowNs abandons such a conversion: status reads 1 from nowNs, AdData still unchanged, and
   // the next trigger converts normally. A conversion already running when the fault is set
   // finishes normally.
-  void SetNeverFinishes(bool on, uint64_t now_ns);
-  bool NeverFinishes() const { return never_finishes_; }
+  void SetNeverFinishes(bool on, uint64_t nowNs);
+  bool NeverFinishes() const { return neverFinishes_; }
   // Stuck-high fault: status bit 0 reads 1 at all times; conversions still run and deliver
   // their results at the usual time.
-  void SetEocStuckHigh(bool on) { eoc_stuck_high_ = on; }
-  bool EocStuckHigh() const { return eoc_stuck_high_; }
+  void SetEocStuckHigh(bool on) { eocStuckHigh_ = on; }
+  bool EocStuckHigh() const { return eocStuckHigh_; }
 
   // ---- bookkeeping -----------------------------------------------------------------------
 
-  // Counters as of now_ns (a conversion finishing by now_ns counts as completed).
-  Counts Counters(uint64_t now_ns) const;
+  // Counters as of nowNs (a conversion finishing by nowNs counts as completed).
+  Counts Counters(uint64_t nowNs) const;
   // Bit set of Irregularity values met since construction.
   uint32_t Irregularities() const { return irregular_; }
 
@@ -169,29 +169,29 @@ class AdConverter {
     AdConversion c;
   };
 
-  void Trigger(uint64_t t_ns, bool pacer);
-  void NoteChange(uint64_t now_ns);  // register write, fault change or TakeCompleted at now_ns
-  // Counts the latest conversion as completed and queues it, once, if it ended by now_ns.
-  void Report(uint64_t now_ns);
-  bool Finished(uint64_t now_ns) const;  // latest conversion delivered its result by now_ns
+  void Trigger(uint64_t tNs, bool pacer);
+  void NoteChange(uint64_t nowNs);  // register write, fault change or TakeCompleted at nowNs
+  // Counts the latest conversion as completed and queues it, once, if it ended by nowNs.
+  void Report(uint64_t nowNs);
+  bool Finished(uint64_t nowNs) const;  // latest conversion delivered its result by nowNs
 
   std::array<Signal, kChannels> signals_{};
-  uint8_t channel_byte_ = 0;
-  uint8_t gain_byte_ = 0;
+  uint8_t channelByte_ = 0;
+  uint8_t gainByte_ = 0;
   uint8_t mode_ = 0;
-  uint64_t conversion_ns_ = kDefaultConversionNs;
-  bool never_finishes_ = false;
-  bool eoc_stuck_high_ = false;
+  uint64_t conversionNs_ = kDefaultConversionNs;
+  bool neverFinishes_ = false;
+  bool eocStuckHigh_ = false;
 
-  Latest latest_;                    // the most recently started conversion
-  uint16_t prior_data_ = kPowerUpData;  // AdData before `latest_` finishes
+  Latest latest_;                      // the most recently started conversion
+  uint16_t priorData_ = kPowerUpData;  // AdData before `latest_` finishes
   std::deque<AdConversion> queue_;
   Counts counts_;
-  uint64_t last_trigger_ns_ = 0;
-  uint64_t last_change_ns_ = 0;      // latest time of a register write or other state change
+  uint64_t lastTriggerNs_ = 0;
+  uint64_t lastChangeNs_ = 0;  // latest time of a register write or other state change
   uint32_t irregular_ = 0;
 };
 
 }  // namespace daqsim
 
-#endif  // DAQSIM_AD_CONVERTER_H_
+#endif  // DAQSIM_AD_CONVERTER_H
