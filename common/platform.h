@@ -2,7 +2,7 @@
 // services they use besides the port instructions. One implementation per
 // build, chosen by the build:
 //   backend/hw/platform_win32.cpp  KERNEL32 (the real deliverable DLLs)
-//   backend/hw/platform_linux.cpp  Linux: "\\.\kelvra" means iopl() port access
+//   backend/hw/platform_linux.cpp  Linux: "\\.\kelvra" means ioperm() port access
 //   backend/sim/platform_sim.cpp   the simulated bench's driver stand-ins
 // The arguments mirror the Windows calls so that the library code reads the
 // same everywhere and the bench can check exactly what a library asked for.
@@ -37,6 +37,19 @@ int32_t PlatformCloseHandle(PlatformHandle handle);
 // Synchronous DeviceIoControl without an overlapped structure: nonzero on success.
 int32_t PlatformDeviceIoControl(PlatformHandle handle, uint32_t code, void* in, uint32_t inSize,
                                 void* out, uint32_t outSize, uint32_t* bytesReturned);
+
+// Whether this platform has the per-board interrupt driver ("\\.\VARNOn").
+// Windows has it. Linux has none: the board's interrupt would need a service
+// in the kernel there, which this system does not ship; the operations that
+// need the driver answer as for a missing device and touch nothing.
+int32_t PlatformHasInterruptDriver(void);
+
+// Asks for `count` ports from `first` (first + count <= 0x10000) beyond what
+// holding "\\.\kelvra" already allows. On Windows the driver allows every
+// port: nothing to do. On Linux holding "\\.\kelvra" means the kernel let
+// this process have the PCI configuration ports 0xCF8-0xCFF; each library
+// then asks for the ports it uses. Nonzero when granted.
+int32_t PlatformAllowPorts(uint16_t first, uint32_t count);
 
 // Sleep for the given number of milliseconds.
 void PlatformSleep(uint32_t milliseconds);

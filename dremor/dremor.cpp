@@ -103,6 +103,16 @@ bool SendRequest(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t o
 // The boards Dremor drives.
 constexpr PciIdMatch kPciIds[] = {{VARNO_PCI_VENDOR_ID, VARNO_PCI_DEVICE_ID, 0}};
 
+// Asks the platform for the `size` ports of a block at `base` (on Linux the
+// kernel grants ports one range at a time; on Windows every port is open
+// already). A block that runs past 0xFFFF wraps, as the library's 16-bit
+// port sums do.
+void AllowBlock(uint16_t base, uint32_t size) {
+  const uint32_t below = 0x10000u - base;
+  PlatformAllowPorts(base, size < below ? size : below);
+  if (size > below) PlatformAllowPorts(0, size - below);
+}
+
 void RecordBoard(void*, uint8_t bus, uint8_t device, uint16_t) {
   // The table holds 4 boards, and interrupt devices exist for boards 0-3
   // only: further boards are passed over without a configuration read.
@@ -111,6 +121,9 @@ void RecordBoard(void*, uint8_t bus, uint8_t device, uint16_t) {
   row.BridgeBase = uint16_t(PciReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BRIDGE_BAR) & PCI_BASE_WORD_MASK);
   row.IoBase = uint16_t(PciReadConfig32(bus, device, PCI_REG_BAR0 + VARNO_BOARD_BAR) & PCI_BASE_WORD_MASK);
   row.Irq = uint16_t(PciReadConfig32(bus, device, PCI_REG_INTERRUPT));
+  // The library reaches a board only through its two blocks.
+  AllowBlock(row.BridgeBase, VARNO_BRIDGE_BLOCK_SIZE);
+  AllowBlock(row.IoBase, VARNO_BOARD_BLOCK_SIZE);
   g_state.Active.BoardsFound = 1;
   ++g_state.Active.BoardCount;
 }
@@ -296,7 +309,11 @@ unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
   HeldDeviceClose(&g_portAccess);
 
   // The interrupt device first: without it the board cannot be used at all.
-  if (!OpenInterruptDevice(g_state.Active.ActiveIndex)) return DREMOR_ERR_NO_INTERRUPT_DEVICE;
+  // A platform without the interrupt driver has no device to open (its
+  // background acquisition answers as for a missing device).
+  if (PlatformHasInterruptDriver() && !OpenInterruptDevice(g_state.Active.ActiveIndex)) {
+    return DREMOR_ERR_NO_INTERRUPT_DEVICE;
+  }
 
   if (!HeldDeviceOpen(&g_portAccess, KELVRA_DEVICE_NAME)) return DREMOR_ERR_NO_DRIVER;
 
@@ -306,7 +323,10 @@ unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
 }
 
 int DREMOR_CALL VARNO_DriverClose(void) {
-  HeldDeviceClose(&g_portAccess);
+  const int32_t portAccessClosed = HeldDeviceClose(&g_portAccess);
+  // Without an interrupt driver on the platform, the port-access device is
+  // the one the library held.
+  if (!PlatformHasInterruptDriver()) return portAccessClosed;
   return HeldDeviceClose(&g_interruptDevice);
 }
 
@@ -350,6 +370,7 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
   g_resetOwed = true;
   BoardReady();
 
+  if (!PlatformHasInterruptDriver()) return DREMOR_OK;  // no device to re-bind
   // Re-bind the interrupt driver to the new board. The device is exclusive,
   // so the old handle goes first; the pause lets the driver release the
   // board it served.
@@ -444,6 +465,9 @@ unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam)
 
 unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
                                              unsigned short divisor) {
+  // Without an interrupt driver on the platform nobody would service the
+  // board's interrupt: the board is not started at all.
+  if (!PlatformHasInterruptDriver()) return DREMOR_ERR_INTERRUPT_REQUEST;
   if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   ActiveBoardState& a = g_state.Active;
   a.CurrentConfigCode = configCode;
@@ -460,6 +484,7 @@ unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned sho
 }
 
 unsigned short DREMOR_CALL VARNO_INT_AdStop(void) {
+  if (!PlatformHasInterruptDriver()) return DREMOR_ERR_INTERRUPT_REQUEST;  // nothing was started
   if (BoardReady()) {
     // Park first: the pacer stops whatever the driver answers.
     ProgramCounter(0, VARNO_PARK_COUNT);

@@ -91,6 +91,20 @@
  *    requests then fail with their statuses and a second VARNO_DriverClose
  *    returns 0. A failed open is never closed and never sent a request.
  *  - At most 4 boards are recorded; further matching boards are passed over.
+ *
+ * On Linux there is no per-board interrupt driver: port access comes from the
+ * kernel (CAP_SYS_RAWIO), and the library runs without the device.
+ * VARNO_DriverInit opens no interrupt device (status 0, 1 or 14), and
+ * VARNO_ActiveBoard neither closes nor opens one nor pauses (status 0 or
+ * 13); everything that needs only ports works as on Windows. The
+ * background-acquisition calls answer as for a missing device and touch
+ * nothing: VARNO_InstallIrq 111; VARNO_INT_AdStart and VARNO_INT_AdStop 110
+ * (the board is never started: nothing would service its interrupt);
+ * VARNO_GetIntCount, VARNO_GetBuffer and VARNO_GetFloatBuffer 110;
+ * VARNO_GetDriverVersion 2. VARNO_DriverClose answers for the port-access
+ * device there: nonzero when it was held. The kernel grants port access per
+ * thread: make the library's calls from the thread that called
+ * VARNO_DriverInit, or from threads it creates afterwards.
  */
 #ifndef DREMOR_H
 #define DREMOR_H

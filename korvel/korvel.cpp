@@ -72,6 +72,13 @@ unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
   // make the new open fail, and would leak. Close it first.
   HeldDeviceClose(&g_portAccess);
   if (!HeldDeviceOpen(&g_portAccess, KELVRA_DEVICE_NAME)) return KORVEL_ERR_NO_DRIVER;
+  // The I/O exports take any port the application names, so the library asks
+  // the platform for the whole port space (on Windows the driver allows it
+  // already). Without it those exports could not be used: the open failed.
+  if (!PlatformAllowPorts(0, 0x10000)) {
+    HeldDeviceClose(&g_portAccess);
+    return KORVEL_ERR_NO_DRIVER;
+  }
   const uint16_t status = ScanBus();
   *count = g_state.BoardCount;
   return status;

@@ -65,6 +65,10 @@ extern "C" {
  * scan order (at most 16 are recorded); writes the count. Status 0, 1 or 3.
  * A repeated call closes the handle it held before opening anew. */
 KORVEL_API unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count);
+/* (On Linux, "\\.\kelvra" stands for the port access the kernel grants to a
+ * process with CAP_SYS_RAWIO: status 1 when it refuses. The grant covers the
+ * whole port space, since the I/O operations take any port, and holds for the
+ * calling thread and the threads it creates afterwards.) */
 /* The model code (0 KORVEL, 1 LUMAR) and the six base words (BAR0..BAR5,
  * AND 0xFFFE) of board `board`. Status 0, 4 or 5; nothing is written on
  * failure. Scans by itself only while no scan has ever found a board, and

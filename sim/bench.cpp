@@ -39,6 +39,10 @@ void Bench::Reset() {
   sleepCalls_ = 0;
   sleptMs_ = 0;
   heap_.Reset();
+  host_ = Host::kWindows;
+  allowedRanges_.clear();
+  portAllowed_.assign(0x10000, false);
+  for (uint32_t port = 0xCF8; port < 0xD00; ++port) portAllowed_[port] = true;  // PCI configuration
 }
 
 // ---- Boards with the bench's usual resources ----------------------------------------
@@ -126,8 +130,24 @@ void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value,
   clock_.Advance(Clock::kIoCycleNs);
 }
 
+bool Bench::AllowPorts(uint16_t first, uint32_t count) {
+  if (uint32_t(first) + count > 0x10000) return false;
+  allowedRanges_.push_back(PortRange{first, count});
+  for (uint32_t i = 0; i < count; ++i) portAllowed_[first + i] = true;
+  return true;
+}
+
+bool Bench::PortUsable(uint16_t port, unsigned width) const {
+  if (!PortAccessGranted()) return false;
+  if (host_ == Host::kWindows) return true;
+  for (unsigned i = 0; i < width; ++i) {
+    if (uint32_t(port) + i > 0xFFFF || !portAllowed_[port + i]) return false;
+  }
+  return true;
+}
+
 uint32_t Bench::PortRead(uint16_t port, unsigned width) {
-  if (!PortAccessGranted()) {
+  if (!PortUsable(port, width)) {
     Record(AccessDir::kRead, port, width, AllOnes(width), nullptr, true);
     return AllOnes(width);
   }
@@ -140,7 +160,7 @@ uint32_t Bench::PortRead(uint16_t port, unsigned width) {
 
 void Bench::PortWrite(uint16_t port, unsigned width, uint32_t value) {
   value &= AllOnes(width);
-  if (!PortAccessGranted()) {
+  if (!PortUsable(port, width)) {
     Record(AccessDir::kWrite, port, width, value, nullptr, true);
     return;
   }

@@ -511,7 +511,9 @@ TEST_F(DremorTest, ABoardSelectedWithoutPortAccessIsResetBeforeItIsFirstDriven) 
     const std::vector<Named> trace = NamedTrace();
     ASSERT_GE(trace.size(), reset.size());
     EXPECT_EQ(std::vector<Named>(trace.begin(), trace.begin() + reset.size()), reset);
-    if (use.ownAccesses) EXPECT_EQ(trace.size(), reset.size() + use.ownAccesses);
+    if (use.ownAccesses) {
+      EXPECT_EQ(trace.size(), reset.size() + use.ownAccesses);
+    }
     EXPECT_EQ(boards[0]->writeCount(VarnoRegister::kInterruptControl), 0u) << "only the active board";
 
     // Paid once: the next access is the call's own.

@@ -111,7 +111,9 @@ void ExpectGuardedAndQuiet(DremorApi& api, bool interruptDeviceHeld) {
   EXPECT_EQ(api.VARNO_INT_AdStop(), interruptDeviceHeld ? DREMOR_OK : DREMOR_ERR_BOARD_RANGE);
   const auto& sent = daqsim::Bench::Instance().ioControls();
   ASSERT_EQ(sent.size(), requests + (interruptDeviceHeld ? 1 : 0));
-  if (interruptDeviceHeld) EXPECT_EQ(sent.back().code, IOCTL_VARNO_STOP);
+  if (interruptDeviceHeld) {
+    EXPECT_EQ(sent.back().code, IOCTL_VARNO_STOP);
+  }
   EXPECT_EQ(word, kUntouched);
   for (float v : volts) EXPECT_EQ(v, -1.0f);
   for (uint16_t c : codes) EXPECT_EQ(c, kUntouched);

@@ -251,7 +251,9 @@ TEST_F(KorvelTest, EachIoExportIsExactlyOnePortAccessOfItsWidth) {
     bench().ClearTrace();
     const uint32_t result = row.call();
     EXPECT_EQ(Accesses(bench().trace()), std::vector<Access>{row.access});
-    if (row.access.dir == daqsim::AccessDir::kRead) EXPECT_EQ(result, row.access.value);
+    if (row.access.dir == daqsim::AccessDir::kRead) {
+      EXPECT_EQ(result, row.access.value);
+    }
     EXPECT_EQ(korvel.outputs(), row.korvelRelays);
     EXPECT_EQ(lumar.outputs(), row.lumarRelays);
   }
@@ -343,6 +345,22 @@ TEST_F(KorvelTest, ArithmeticAndVersionExports) {
   EXPECT_EQ(version, 0x0210);
   EXPECT_TRUE(bench().opens().empty()) << "the driver version is a constant";
   EXPECT_TRUE(bench().trace().empty());
+}
+
+// On a Linux host (modelled by the bench) holding "\\.\kelvra" gives only
+// the ports a library asks for: Korvel asks for all of them, since its I/O
+// exports take any port the application names; if that is refused, the open
+// has failed.
+TEST_F(KorvelTest, OnLinuxTheLibraryAsksForTheWholePortSpace) {
+  bench().SetHost(Bench::Host::kLinux);
+  auto [korvel, lumar] = InitWithBothModels(0x8421, 0xC3);
+  ASSERT_EQ(bench().allowedRanges().size(), 1u);
+  EXPECT_EQ(bench().allowedRanges()[0].first, 0);
+  EXPECT_EQ(bench().allowedRanges()[0].count, 0x10000u);
+  api.KORVEL_DO(korvel.OutputPort(), 0xA55A);
+  EXPECT_EQ(korvel.outputs(), 0xA55A);
+  EXPECT_EQ(api.LUMAR_DI(lumar.InputPort()), 0xC3);
+  EXPECT_EQ(api.KORVEL_DI(0x0300), 0xFFFF) << "a port no board decodes, accessed all the same";
 }
 
 }  // namespace

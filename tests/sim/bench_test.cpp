@@ -85,6 +85,41 @@ TEST_F(BenchTest, PortAccessIsGrantedOnlyWhileAKelvraHandleIsHeld) {
   EXPECT_EQ(bench.faults().size(), 3u);
 }
 
+// The Linux host: holding "\\.\kelvra" allows the configuration ports and
+// whatever was asked for, byte by byte; anything else is a fault.
+TEST_F(BenchTest, OnTheLinuxHostOnlyThePortsAskedForMayBeAccessed) {
+  RelayBoard& k = bench.AddRelayBoard(RelayModel::kKorvel, {0, 5, 0});
+  k.SetInputs(0x0F0F);
+  bench.SetHost(Bench::Host::kLinux);
+  EXPECT_FALSE(bench.HasInterruptDriver());
+  const uintptr_t h = Open(daqsim::kPortAccessDeviceName);
+  ASSERT_NE(h, daqsim::kInvalidHandle);
+  bench.PortWrite(0xCF8, 4, 0x80000000u);
+  EXPECT_EQ(bench.PortRead(0xCFC, 2), 0xFFFFu) << "an empty slot";
+  EXPECT_TRUE(bench.faults().empty()) << "the configuration ports come with the device";
+
+  EXPECT_EQ(bench.PortRead(k.InputPort(), 2), 0xFFFFu) << "not asked for yet";
+  ASSERT_EQ(bench.faults().size(), 1u);
+  // Asking for one port of the two that a 16-bit access covers is not enough.
+  EXPECT_TRUE(bench.AllowPorts(k.InputPort(), 1));
+  EXPECT_EQ(bench.PortRead(k.InputPort(), 2), 0xFFFFu);
+  EXPECT_EQ(bench.faults().size(), 2u);
+  EXPECT_TRUE(bench.AllowPorts(uint16_t(k.InputPort() + 1), 1));
+  EXPECT_EQ(bench.PortRead(k.InputPort(), 2), 0x0F0Fu);
+  EXPECT_EQ(bench.faults().size(), 2u);
+
+  EXPECT_FALSE(bench.AllowPorts(0xFFFF, 2)) << "beyond the port space";
+  EXPECT_TRUE(bench.AllowPorts(0xFFFF, 1));
+  ASSERT_EQ(bench.allowedRanges().size(), 3u);
+  EXPECT_EQ(bench.allowedRanges()[2].first, 0xFFFF);
+
+  bench.SetHost(Bench::Host::kWindows);
+  EXPECT_TRUE(bench.HasInterruptDriver());
+  EXPECT_EQ(bench.PortRead(0x0080, 1), 0xFFu);
+  EXPECT_EQ(bench.faults().size(), 2u) << "on Windows the driver allows every port";
+  bench.CloseHandle(h);
+}
+
 TEST_F(BenchTest, DriverStandInsCanBeAbsentRefusingOrExclusive) {
   const struct {
     bool installed, refuse, exclusive;

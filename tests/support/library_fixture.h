@@ -41,7 +41,9 @@ class LibraryTest : public ::testing::Test {
     Load();
   }
   void TearDown() override {
-    if (expectNoFaults) EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
+    if (expectNoFaults) {
+      EXPECT_TRUE(bench().faults().empty()) << "port access without the driver held";
+    }
     EXPECT_EQ(bench().badCloses(), 0u) << "a handle that was not open was closed";
   }
 

@@ -2,10 +2,22 @@
 //
 // Linux has no "\\.\kelvra" device: what that driver grants on Windows, the
 // right of the process to execute port instructions, comes from the kernel
-// through iopl(). Opening "\\.\kelvra" asks for it (it needs CAP_SYS_RAWIO) and
-// fails, like a missing driver, when the kernel refuses. Closing the last such
-// handle gives the right back. There is no per-board interrupt driver on
-// Linux, so every other device name fails to open.
+// through ioperm() (it needs CAP_SYS_RAWIO). Opening "\\.\kelvra" asks for
+// the PCI configuration ports 0xCF8-0xCFF, which every scan needs, and fails
+// like a missing driver when the kernel refuses. Each library then asks for
+// the ports it uses (PlatformAllowPorts): Dremor for its boards' two blocks,
+// Korvel for the whole port space, since its I/O exports take any port the
+// application names. ioperm is narrower than iopl(3), which would also hand
+// the process the interrupt flag.
+//
+// The kernel keeps one permission bitmap per thread: what this thread is
+// granted holds for it and for the threads it creates afterwards. Grants are
+// not taken back when the last handle is closed: each library keeps its own
+// count of handles, and one library's close must not take from the other the
+// ports it still uses (both libraries make no port access without a handle).
+//
+// There is no per-board interrupt driver on Linux: every other device name
+// fails to open, and requests fail.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +25,7 @@
 #include <time.h>
 
 #include "kelvra.h"
+#include "pci_config.h"
 #include "platform.h"
 
 namespace {
@@ -23,7 +36,6 @@ constexpr PlatformHandle kPortAccessHandleBase = 0x1000;
 constexpr unsigned kMaxPortAccessHandles = 64;
 
 bool g_handleOpen[kMaxPortAccessHandles];
-unsigned g_openCount;
 
 bool IsPortAccessDevice(const char* name) { return name && strcmp(name, KELVRA_DEVICE_NAME) == 0; }
 
@@ -34,9 +46,8 @@ PlatformHandle PlatformCreateFile(const char* name, uint32_t, uint32_t, uint32_t
   unsigned slot = 0;
   while (slot < kMaxPortAccessHandles && g_handleOpen[slot]) ++slot;
   if (slot == kMaxPortAccessHandles) return PLATFORM_INVALID_HANDLE;
-  if (g_openCount == 0 && iopl(3) != 0) return PLATFORM_INVALID_HANDLE;
+  if (ioperm(PCI_CONFIG_ADDRESS_PORT, 8, 1) != 0) return PLATFORM_INVALID_HANDLE;
   g_handleOpen[slot] = true;
-  ++g_openCount;
   return kPortAccessHandleBase + slot * 4;
 }
 
@@ -45,7 +56,6 @@ int32_t PlatformCloseHandle(PlatformHandle handle) {
   const PlatformHandle offset = handle - kPortAccessHandleBase;
   if (offset % 4 != 0 || offset / 4 >= kMaxPortAccessHandles || !g_handleOpen[offset / 4]) return 0;
   g_handleOpen[offset / 4] = false;
-  if (--g_openCount == 0) iopl(0);
   return 1;
 }
 
@@ -53,6 +63,13 @@ int32_t PlatformDeviceIoControl(PlatformHandle, uint32_t, void*, uint32_t, void*
                                 uint32_t* bytesReturned) {
   if (bytesReturned) *bytesReturned = 0;
   return 0;
+}
+
+int32_t PlatformHasInterruptDriver(void) { return 0; }
+
+int32_t PlatformAllowPorts(uint16_t first, uint32_t count) {
+  if (count == 0 || uint32_t(first) + count > 0x10000u) return 0;
+  return ioperm(first, count, 1) == 0;
 }
 
 void PlatformSleep(uint32_t milliseconds) {

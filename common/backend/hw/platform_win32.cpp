@@ -23,6 +23,12 @@ int32_t PlatformDeviceIoControl(PlatformHandle handle, uint32_t code, void* in, 
   return ok ? 1 : 0;
 }
 
+// The interrupt driver is the board maker's Windows driver.
+int32_t PlatformHasInterruptDriver(void) { return 1; }
+
+// The port-access driver already allows every port.
+int32_t PlatformAllowPorts(uint16_t, uint32_t) { return 1; }
+
 void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 void* PlatformHeapAlloc(size_t bytes) { return malloc(bytes); }

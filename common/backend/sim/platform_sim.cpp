@@ -1,24 +1,31 @@
 // Platform layer of the simulated builds: every operating-system service goes
-// to the bench, whose driver stand-ins answer the way the real drivers would.
+// to the bench, whose driver stand-ins answer the way the real drivers would
+// and which models the host (Windows or Linux) the library runs on.
 #include "platform.h"
 
-#include "daqsim/machine.h"
+#include "daqsim/bench.h"
+
+using daqsim::Bench;
 
 PlatformHandle PlatformCreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                                   uint32_t creationDisposition, uint32_t flagsAndAttributes) {
-  return (PlatformHandle)DaqSimCreateFile(name, desiredAccess, shareMode, creationDisposition,
-                                          flagsAndAttributes);
+  return PlatformHandle(
+      Bench::Instance().OpenDevice(name, desiredAccess, shareMode, creationDisposition, flagsAndAttributes));
 }
 
-int32_t PlatformCloseHandle(PlatformHandle handle) { return DaqSimCloseHandle(handle); }
+int32_t PlatformCloseHandle(PlatformHandle handle) { return Bench::Instance().CloseHandle(handle); }
 
 int32_t PlatformDeviceIoControl(PlatformHandle handle, uint32_t code, void* in, uint32_t inSize,
                                 void* out, uint32_t outSize, uint32_t* bytesReturned) {
-  return DaqSimDeviceIoControl(handle, code, in, inSize, out, outSize, bytesReturned);
+  return Bench::Instance().DeviceIoControl(handle, code, in, inSize, out, outSize, bytesReturned);
 }
 
-void PlatformSleep(uint32_t milliseconds) { DaqSimSleep(milliseconds); }
+int32_t PlatformHasInterruptDriver(void) { return Bench::Instance().HasInterruptDriver(); }
 
-void* PlatformHeapAlloc(size_t bytes) { return DaqSimHeapAlloc(bytes); }
+int32_t PlatformAllowPorts(uint16_t first, uint32_t count) { return Bench::Instance().AllowPorts(first, count); }
 
-void PlatformHeapFree(void* block) { DaqSimHeapFree(block); }
+void PlatformSleep(uint32_t milliseconds) { Bench::Instance().Sleep(milliseconds); }
+
+void* PlatformHeapAlloc(size_t bytes) { return Bench::Instance().HeapAlloc(bytes); }
+
+void PlatformHeapFree(void* block) { Bench::Instance().HeapFree(block); }

@@ -164,6 +164,30 @@ class Bench {
   // CloseHandle calls on a handle that was not open.
   unsigned badCloses() const { return kernel_.badCloses(); }
 
+  // ---- The host operating system ------------------------------------------------
+  // What the libraries' platform layer finds. Windows (after Reset()): each
+  // board has its interrupt driver, and holding "\\.\kelvra" allows every
+  // port. Linux: there is no interrupt driver by design, and holding
+  // "\\.\kelvra" (port access granted by the kernel) allows only the PCI
+  // configuration ports 0xCF8-0xCFF and the ranges a library asks for with
+  // AllowPorts (as ioperm does); an access outside them is a fault, which the
+  // kernel would answer by stopping the process.
+  enum class Host : uint8_t { kWindows, kLinux };
+  void SetHost(Host host) { host_ = host; }
+  Host host() const { return host_; }
+  bool HasInterruptDriver() const { return host_ == Host::kWindows; }
+  // A library asks for `count` ports from `first` (first + count <= 0x10000).
+  // Returns false and allows nothing for a range beyond the port space.
+  bool AllowPorts(uint16_t first, uint32_t count);
+  // The ranges asked for since Reset(), in order.
+  struct PortRange {
+    uint16_t first;
+    uint32_t count;
+  };
+  const std::vector<PortRange>& allowedRanges() const { return allowedRanges_; }
+  // Whether an access of `width` bytes at `port` may be made now.
+  bool PortUsable(uint16_t port, unsigned width) const;
+
   // ---- Port I/O, trace and faults ---------------------------------------------
   // One port access of `width` bytes (1, 2 or 4) by the application: decoded
   // by the bus when port access is granted (else a fault, reading ones),
@@ -174,7 +198,8 @@ class Bench {
   void ClearTrace() { trace_.Clear(); }
   // The trace is on after Reset(); long-running users turn it off.
   void SetTraceEnabled(bool on) { trace_.SetEnabled(on); }
-  // Port accesses made while port access was not granted.
+  // Port accesses made while port access was not granted (or, on the Linux
+  // host, outside the ports allowed).
   const std::vector<PortAccess>& faults() const { return trace_.faults(); }
   void ClearFaults() { trace_.ClearFaults(); }
   uint64_t portAccessCount() const { return trace_.count(); }
@@ -213,6 +238,9 @@ class Bench {
   Heap heap_;
   unsigned sleepCalls_ = 0;
   uint64_t sleptMs_ = 0;
+  Host host_ = Host::kWindows;
+  std::vector<PortRange> allowedRanges_;
+  std::vector<bool> portAllowed_;  // one flag per port, on the Linux host
 };
 
 }  // namespace daqsim
