@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "platform.h"
 
 // `handle` is the result of the last open, kept even when it failed; `held`
@@ -12,9 +14,16 @@
 // A closed handle is forgotten at once: its value may soon belong to another
 // object of the application, which a stale close or request must not hit, and
 // a failed open (INVALID_HANDLE_VALUE) is never closed.
+//
+// Every change happens under the library's lock. `held` is atomic because
+// Korvel's I/O exports, which take no lock (each is one flag test and one port
+// instruction), read it while another thread may be opening or closing.
 struct HeldDevice {
   PlatformHandle handle;
-  bool held;
+  std::atomic<bool> held;
+
+  // Whether the device is held, for a reader that takes no lock.
+  bool HeldNow() const { return held.load(std::memory_order_relaxed); }
 };
 
 // Opens `name` the way both libraries open their devices: GENERIC_READ, share

@@ -51,6 +51,14 @@ int32_t PlatformHasInterruptDriver(void);
 // then asks for the ports it uses. Nonzero when granted.
 int32_t PlatformAllowPorts(uint16_t first, uint32_t count);
 
+// The library's own lock. Each library links its own copy of this layer, so
+// each has one lock for the whole process; it is taken by every export that
+// reads or changes the library's state, for the whole call, so that no
+// handle is closed under a request another thread is making. Not recursive:
+// an export never calls another while holding it.
+void PlatformLock(void);
+void PlatformUnlock(void);
+
 // Sleep for the given number of milliseconds.
 void PlatformSleep(uint32_t milliseconds);
 

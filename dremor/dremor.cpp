@@ -11,6 +11,7 @@
 #include "held_device.h"
 #include "kelvra.h"
 #include "legacy_arithmetic.h"
+#include "library_lock.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -303,6 +304,7 @@ bool ReadSamples(uint32_t count, void* words) {
 extern "C" {
 
 unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
+  const LibraryLock lock;
   // Both devices are opened with share mode 0: handles of ours from before
   // would make the new opens fail, and would leak. Close them first.
   HeldDeviceClose(&g_interruptDevice);
@@ -323,6 +325,7 @@ unsigned short DREMOR_CALL VARNO_DriverInit(unsigned short* count) {
 }
 
 int DREMOR_CALL VARNO_DriverClose(void) {
+  const LibraryLock lock;
   const int32_t portAccessClosed = HeldDeviceClose(&g_portAccess);
   // Without an interrupt driver on the platform, the port-access device is
   // the one the library held.
@@ -331,6 +334,7 @@ int DREMOR_CALL VARNO_DriverClose(void) {
 }
 
 unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version) {
+  const LibraryLock lock;
   *version = DREMOR_NO_DRIVER_VERSION;
   uint16_t reply = 0;
   if (!SendRequest(IOCTL_VARNO_GET_VERSION, nullptr, 0, &reply, VARNO_VERSION_SIZE)) {
@@ -341,12 +345,14 @@ unsigned short DREMOR_CALL VARNO_GetDriverVersion(unsigned short* version) {
 }
 
 unsigned short DREMOR_CALL VARNO_GetIrqNo(unsigned short* irq) {
+  const LibraryLock lock;
   *irq = g_state.Active.Irq;
   return DREMOR_OK;
 }
 
 unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board, unsigned short* ioBase,
                                                        unsigned short* dioPort, unsigned short* adPort) {
+  const LibraryLock lock;
   if (!g_state.Active.BoardsFound) {
     // The lazy scan needs port access; without it nothing can be found.
     if (!g_portAccess.held || ScanBus() != DREMOR_OK) return DREMOR_ERR_LAZY_NO_BOARD;
@@ -360,6 +366,7 @@ unsigned short DREMOR_CALL VARNO_GetConfigAddressSpace(unsigned short board, uns
 }
 
 unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
+  const LibraryLock lock;
   if (board >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
   g_state.Active.ActiveIndex = board;
   DeriveActiveBoard(g_state.BoardTable[board]);
@@ -379,25 +386,32 @@ unsigned short DREMOR_CALL VARNO_ActiveBoard(unsigned short board) {
   return OpenInterruptDevice(board) ? DREMOR_OK : DREMOR_ERR_NO_INTERRUPT_DEVICE;
 }
 
-unsigned short DREMOR_CALL VARNO_WhichBoardActive(void) { return g_state.Active.ActiveIndex; }
+unsigned short DREMOR_CALL VARNO_WhichBoardActive(void) {
+  const LibraryLock lock;
+  return g_state.Active.ActiveIndex;
+}
 
 void DREMOR_CALL VARNO_SetupTimer(unsigned short counter, unsigned short divisor) {
+  const LibraryLock lock;
   if (!BoardReady()) return;
   ProgramCounter(counter, divisor);
 }
 
 void DREMOR_CALL VARNO_Do(unsigned short pattern) {
+  const LibraryLock lock;
   if (!BoardReady()) return;
   PortWrite16(g_state.Active.DigitalIoPort, pattern);
 }
 
 unsigned short DREMOR_CALL VARNO_Di(unsigned short* pattern) {
+  const LibraryLock lock;
   if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   *pattern = PortRead16(g_state.Active.DigitalIoPort);
   return DREMOR_OK;
 }
 
 unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel, unsigned short configCode) {
+  const LibraryLock lock;
   if (!BoardReady()) return DREMOR_ERR_BOARD_RANGE;
   PortWrite8(g_state.Active.ChannelSelectPort, channel);
   PortWrite8(g_state.Active.GainControlPort, GainByteOf(configCode));
@@ -407,6 +421,7 @@ unsigned short DREMOR_CALL VARNO_SetChannelConfig(unsigned char channel, unsigne
 }
 
 unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode) {
+  const LibraryLock lock;
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   PortWrite16(g_state.Active.SoftwareTriggerPort, 0);
   if (!ReadyWait()) return DREMOR_ERR_AD_TIMEOUT;
@@ -415,6 +430,7 @@ unsigned short DREMOR_CALL VARNO_Polling(unsigned short* rawCode) {
 }
 
 unsigned short DREMOR_CALL VARNO_AdPolling(float* volts) {
+  const LibraryLock lock;
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   PortWrite8(g_state.Active.SoftwareTriggerPort, 0);
   if (!ReadyWait()) return DREMOR_ERR_AD_TIMEOUT;
@@ -423,6 +439,7 @@ unsigned short DREMOR_CALL VARNO_AdPolling(float* volts) {
 }
 
 unsigned short DREMOR_CALL VARNO_AdsPolling(float* volts, unsigned short count) {
+  const LibraryLock lock;
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   const float range = RangeOf(g_state.Active.CurrentConfigCode);
   for (uint32_t i = 0; i < count; ++i) {
@@ -434,6 +451,7 @@ unsigned short DREMOR_CALL VARNO_AdsPolling(float* volts, unsigned short count) 
 }
 
 unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned short count, unsigned short divisor) {
+  const LibraryLock lock;
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   const float range = RangeOf(g_state.Active.CurrentConfigCode);  // once, for the whole block
   return PacerBlock(count, divisor, [volts, range](uint32_t i, uint16_t code) {
@@ -443,11 +461,13 @@ unsigned short DREMOR_CALL VARNO_AdsPacer(float* volts, unsigned short count, un
 
 unsigned short DREMOR_CALL VARNO_AdsPacerHex(unsigned short* buffer, unsigned short count,
                                              unsigned short divisor) {
+  const LibraryLock lock;
   if (!ConversionsAllowed()) return DREMOR_ERR_BOARD_RANGE;
   return PacerBlock(count, divisor, [buffer](uint32_t i, uint16_t code) { buffer[i] = code; });
 }
 
 unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam) {
+  const LibraryLock lock;
   // The 4 bytes at the caller's address go to the driver as they are.
   if (!SendRequest(IOCTL_VARNO_IRQ_USER_VALUE, userValue, VARNO_USER_VALUE_SIZE, nullptr, 0)) {
     return DREMOR_ERR_INSTALL_IRQ;
@@ -465,6 +485,7 @@ unsigned short DREMOR_CALL VARNO_InstallIrq(void* userValue, uint32_t userParam)
 
 unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned short configCode,
                                              unsigned short divisor) {
+  const LibraryLock lock;
   // Without an interrupt driver on the platform nobody would service the
   // board's interrupt: the board is not started at all.
   if (!PlatformHasInterruptDriver()) return DREMOR_ERR_INTERRUPT_REQUEST;
@@ -484,6 +505,7 @@ unsigned short DREMOR_CALL VARNO_INT_AdStart(unsigned char channel, unsigned sho
 }
 
 unsigned short DREMOR_CALL VARNO_INT_AdStop(void) {
+  const LibraryLock lock;
   if (!PlatformHasInterruptDriver()) return DREMOR_ERR_INTERRUPT_REQUEST;  // nothing was started
   if (BoardReady()) {
     // Park first: the pacer stops whatever the driver answers.
@@ -500,6 +522,7 @@ unsigned short DREMOR_CALL VARNO_INT_AdStop(void) {
 }
 
 unsigned short DREMOR_CALL VARNO_GetIntCount(uint32_t* intCount) {
+  const LibraryLock lock;
   uint32_t count = 0;
   if (!SendRequest(IOCTL_VARNO_GET_INT_COUNT, nullptr, 0, &count, VARNO_INT_COUNT_SIZE)) {
     return DREMOR_ERR_INTERRUPT_REQUEST;
@@ -509,6 +532,7 @@ unsigned short DREMOR_CALL VARNO_GetIntCount(uint32_t* intCount) {
 }
 
 unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned short* buffer) {
+  const LibraryLock lock;
   if (g_state.Active.ActiveIndex >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
   // A size that would wrap is never sent: the driver would be asked for more
   // words than it is told there is room for.
@@ -517,6 +541,7 @@ unsigned short DREMOR_CALL VARNO_GetBuffer(uint32_t count, unsigned short* buffe
 }
 
 unsigned short DREMOR_CALL VARNO_GetFloatBuffer(uint32_t count, float* volts) {
+  const LibraryLock lock;
   if (g_state.Active.ActiveIndex >= g_state.Active.BoardCount) return DREMOR_ERR_BOARD_RANGE;
   // 2 x count bytes would wrap: no buffer of that size can exist here.
   if (count > kMaxSampleCount) return DREMOR_ERR_NO_MEMORY;

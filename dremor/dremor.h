@@ -92,6 +92,16 @@
  *    returns 0. A failed open is never closed and never sent a request.
  *  - At most 4 boards are recorded; further matching boards are passed over.
  *
+ * Threads: every export may be called from several threads at once. The
+ * library takes one lock of its own for the whole of each call that reads or
+ * changes its state (all but VARNO_FloatSub, VARNO_ShortSub and
+ * VARNO_GetDllVersion, which touch none), so calls run one after the other: a
+ * call waits while another runs, VARNO_ActiveBoard's 100 ms pause and a whole
+ * pacer-clocked block included. No request ever reaches a handle another
+ * thread has closed meanwhile. The lock serialises calls, not sequences: a
+ * thread that selects another board between two of your calls changes what
+ * they address.
+ *
  * On Linux there is no per-board interrupt driver: port access comes from the
  * kernel (CAP_SYS_RAWIO), and the library runs without the device.
  * VARNO_DriverInit opens no interrupt device (status 0, 1 or 14), and

@@ -7,6 +7,7 @@
 #include "held_device.h"
 #include "kelvra.h"
 #include "legacy_arithmetic.h"
+#include "library_lock.h"
 #include "pci_config.h"
 #include "platform.h"
 #include "port_io.h"
@@ -68,6 +69,7 @@ uint16_t ScanBus() {
 extern "C" {
 
 unsigned short KORVEL_CALL PCI_DriverInit(unsigned short* count) {
+  const LibraryLock lock;
   // The device is opened with share mode 0: an older handle of ours could
   // make the new open fail, and would leak. Close it first.
   HeldDeviceClose(&g_portAccess);
@@ -88,6 +90,7 @@ unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(unsigned short board, unsig
                                                      unsigned short* base0, unsigned short* base1,
                                                      unsigned short* base2, unsigned short* base3,
                                                      unsigned short* base4, unsigned short* base5) {
+  const LibraryLock lock;
   if (!g_state.BoardsFound) {
     // The lazy scan needs port access; without it nothing can be found.
     if (!g_portAccess.held || ScanBus() != KORVEL_OK) return KORVEL_ERR_LAZY_NO_BOARD;
@@ -105,29 +108,36 @@ unsigned short KORVEL_CALL PCI_GetConfigAddressSpace(unsigned short board, unsig
 }
 
 unsigned short KORVEL_CALL PCI_ActiveBoard(unsigned short board) {
+  const LibraryLock lock;
   if (board >= g_state.BoardCount) return KORVEL_ERR_BOARD_RANGE;
   g_state.ActiveIndex = board;
   return KORVEL_OK;
 }
 
-unsigned short KORVEL_CALL PCI_WhichBoardActive(void) { return g_state.ActiveIndex; }
+unsigned short KORVEL_CALL PCI_WhichBoardActive(void) {
+  const LibraryLock lock;
+  return g_state.ActiveIndex;
+}
 
-int KORVEL_CALL PCI_DriverClose(void) { return HeldDeviceClose(&g_portAccess); }
+int KORVEL_CALL PCI_DriverClose(void) {
+  const LibraryLock lock;
+  return HeldDeviceClose(&g_portAccess);
+}
 
 void KORVEL_CALL KORVEL_DO(unsigned short port, unsigned short pattern) {
-  if (g_portAccess.held) PortWrite16(port, pattern);
+  if (g_portAccess.HeldNow()) PortWrite16(port, pattern);
 }
 
 unsigned short KORVEL_CALL KORVEL_DI(unsigned short port) {
-  return g_portAccess.held ? PortRead16(port) : (unsigned short)0xFFFF;
+  return g_portAccess.HeldNow() ? PortRead16(port) : (unsigned short)0xFFFF;
 }
 
 void KORVEL_CALL LUMAR_DO(unsigned short port, unsigned char pattern) {
-  if (g_portAccess.held) PortWrite8(port, pattern);
+  if (g_portAccess.HeldNow()) PortWrite8(port, pattern);
 }
 
 unsigned char KORVEL_CALL LUMAR_DI(unsigned short port) {
-  return g_portAccess.held ? PortRead8(port) : (unsigned char)0xFF;
+  return g_portAccess.HeldNow() ? PortRead8(port) : (unsigned char)0xFF;
 }
 
 unsigned short KORVEL_CALL PCI_GetDllVersion(void) { return KORVEL_DLL_VERSION; }

@@ -7,6 +7,14 @@
  * Every argument occupies a 32-bit slot of which only the stated width is
  * used. Statuses are 16-bit, 0 for success; pointer arguments are not tested.
  *
+ * Threads: every function may be called from several threads at once. The
+ * discovery functions (PCI_DriverInit, PCI_GetConfigAddressSpace,
+ * PCI_ActiveBoard, PCI_WhichBoardActive, PCI_DriverClose) take one lock of
+ * the library's own for the whole call, so they run one after the other. The
+ * four I/O functions take none (each is one test of the driver flag and one
+ * port instruction): the caller orders calls that touch the same board, and
+ * must not close the driver while another thread is in one of them.
+ *
  * Typical use:
  *   unsigned short count, kind, base[6];
  *   if (PCI_DriverInit(&count) == KORVEL_OK) {

@@ -19,6 +19,7 @@
 // There is no per-board interrupt driver on Linux: every other device name
 // fails to open, and requests fail.
 #include <errno.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/io.h>
@@ -36,6 +37,8 @@ constexpr PlatformHandle kPortAccessHandleBase = 0x1000;
 constexpr unsigned kMaxPortAccessHandles = 64;
 
 bool g_handleOpen[kMaxPortAccessHandles];
+
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 
 bool IsPortAccessDevice(const char* name) { return name && strcmp(name, KELVRA_DEVICE_NAME) == 0; }
 
@@ -71,6 +74,10 @@ int32_t PlatformAllowPorts(uint16_t first, uint32_t count) {
   if (count == 0 || uint32_t(first) + count > 0x10000u) return 0;
   return ioperm(first, count, 1) == 0;
 }
+
+void PlatformLock(void) { pthread_mutex_lock(&g_lock); }
+
+void PlatformUnlock(void) { pthread_mutex_unlock(&g_lock); }
 
 void PlatformSleep(uint32_t milliseconds) {
   struct timespec ts;

@@ -1,5 +1,9 @@
 // Platform layer of the Windows hardware build: straight to KERNEL32 and the
 // C runtime's heap.
+// SRW locks need Windows Vista or later.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
 #include <windows.h>
 
 #include <stdlib.h>
@@ -28,6 +32,15 @@ int32_t PlatformHasInterruptDriver(void) { return 1; }
 
 // The port-access driver already allows every port.
 int32_t PlatformAllowPorts(uint16_t, uint32_t) { return 1; }
+
+namespace {
+// Statically initialised: nothing runs when the DLL is loaded.
+SRWLOCK g_lock = SRWLOCK_INIT;
+}  // namespace
+
+void PlatformLock(void) { AcquireSRWLockExclusive(&g_lock); }
+
+void PlatformUnlock(void) { ReleaseSRWLockExclusive(&g_lock); }
 
 void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 

@@ -3,9 +3,20 @@
 // and which models the host (Windows or Linux) the library runs on.
 #include "platform.h"
 
+#include <mutex>
+
 #include "daqsim/bench.h"
 
 using daqsim::Bench;
+
+namespace {
+// Each library links its own copy of this file, so each has its own lock.
+std::mutex g_lock;
+}  // namespace
+
+void PlatformLock(void) { g_lock.lock(); }
+
+void PlatformUnlock(void) { g_lock.unlock(); }
 
 PlatformHandle PlatformCreateFile(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                                   uint32_t creationDisposition, uint32_t flagsAndAttributes) {
