@@ -2,90 +2,17 @@
 // scenario file, judged by its output and exit status.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "daqctl_run.h"
+
 namespace {
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Runs daqctl with `args`, in folder `dir` when one is given.
-ToolRun Daqctl(const std::string& args, const std::string& dir = "") {
-  // CTest runs test cases as parallel processes: each gets files of its own.
-  const std::string stem = ::testing::TempDir() + "daqctl_" + std::to_string(getpid());
-  const std::string out = stem + ".out", err = stem + ".err";
-  const std::string cmd = (dir.empty() ? "" : "cd " + dir + " && ") + std::string(DAQCTL_PATH) + " " + args + " >" +
-                          out + " 2>" + err;
-  const int raw = std::system(cmd.c_str());
-  return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-}
-
-std::string Scenario(const char* name) { return std::string(DAQCTL_SCENARIOS) + "/" + name; }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> fields;
-  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-  return fields;
-}
-
-// The lines of daqctl's CSV output between its '#' lines: the header row
-// first, then one line per sample.
-std::vector<std::string> CsvTable(const std::string& csv) {
-  std::vector<std::string> table;
-  for (const std::string& line : Lines(csv)) {
-    if (line.rfind('#', 0) != 0) table.push_back(line);
-  }
-  return table;
-}
-
-// The volts column of daqctl's CSV output, with the time column checked to
-// advance by `period` seconds.
-std::vector<double> CsvVolts(const std::string& csv, double period) {
-  const std::vector<std::string> table = CsvTable(csv);
-  EXPECT_FALSE(table.empty()) << csv;
-  if (table.empty()) return {};
-  EXPECT_EQ(table[0].rfind("index,time_s,volts", 0), 0u) << table[0];
-  std::vector<double> volts;
-  for (size_t row = 1; row < table.size(); ++row) {
-    const std::string& line = table[row];
-    size_t index = 0;
-    double t = 0, v = 0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "%zu,%lf,%lf", &index, &t, &v), 3) << line;
-    EXPECT_EQ(index, volts.size());
-    EXPECT_NEAR(t, double(index) * period, 1e-9);
-    volts.push_back(v);
-  }
-  return volts;
-}
 
 TEST(Daqctl, ListShowsEveryBoardOfTheScenarioWithItsSlot) {
   const ToolRun r = Daqctl("--sim " + Scenario("lab_bench.json") + " list");

@@ -44,12 +44,10 @@ std::vector<double> RoundTicks(double lo, double hi, int target) {
   if (!(hi > lo) || target < 1) return ticks;
   const double raw = (hi - lo) / target;
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-  double step = magnitude * 10;
-  for (double m : {1.0, 2.0, 5.0}) {
-    if (magnitude * m >= raw) {
-      step = magnitude * m;
-      break;
-    }
+  // The 1-2-5 step nearest to the raw one (by ratio).
+  double step = magnitude;
+  for (double m : {2.0, 5.0, 10.0}) {
+    if (std::fabs(std::log(magnitude * m / raw)) < std::fabs(std::log(step / raw))) step = magnitude * m;
   }
   // Multiples of the step, computed from their index so that no error
   // accumulates (and -0 becomes 0).

@@ -40,8 +40,8 @@ class WaveformPlot {
   uint64_t samples_ = 0;
 };
 
-// Tick values for an axis from `lo` to `hi`: multiples of 1, 2 or 5 x 10^k
-// within it, about `target` of them.
+// Tick values for an axis from `lo` to `hi`: the multiples within it of the
+// step of 1, 2 or 5 x 10^k nearest to (hi - lo) / target.
 std::vector<double> RoundTicks(double lo, double hi, int target);
 
 }  // namespace daqctl
