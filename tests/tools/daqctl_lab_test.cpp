@@ -229,6 +229,34 @@ TEST(DaqctlAcquire, ASignalStopsTheBoardAndLeavesACompleteFileOfEverySampleTaken
   }
 }
 
+TEST(DaqctlAcquire, AProgressLineShowsSamplesRateTimeAndBacklogOnATerminal) {
+  // `script` gives daqctl a terminal; what it shows comes back on its output.
+  const std::string file = TempFile("progress.csv");
+  const std::string cmd = "script -qfec '" + std::string(DAQCTL_PATH) + " " + kLab +
+                          "acquire --mode background -c 2 -d 40 -n 30000 -o " + file + "' /dev/null";
+  std::string shown;
+  if (std::FILE* p = popen(cmd.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) shown.append(buffer, n);
+    EXPECT_EQ(pclose(p), 0) << shown;
+  }
+  EXPECT_TRUE(std::regex_search(shown, std::regex(R"(\r  30000 samples of 30000 \(100%\), 1?[0-9]{2}\.[0-9] kHz, )"
+                                                  R"([0-9]+\.[0-9] s, backlog [0-9]+ *\r?\n)")))
+      << shown;
+  // Not on a terminal, or not wanted: no progress line.
+  const ToolRun quiet = Daqctl(kLab + "acquire --mode background -c 2 -d 40 -n 3000 -o " + file);
+  EXPECT_FALSE(Contains(quiet.err, "samples of")) << quiet.err;
+}
+
+TEST(DaqctlAcquire, ALongPacerBlockIsAnnouncedWithItsDuration) {
+  const ToolRun r = Daqctl(kLab + "acquire -c 2 -d 400 -n 10000 -o " + TempFile("long.csv"));
+  EXPECT_TRUE(Contains(r.err, "acquiring 10000 samples at 10 kHz: about 1 s (a pacer block runs to its end)\n"))
+      << r.err;
+  EXPECT_FALSE(Contains(Daqctl(kLab + "acquire -c 2 -d 400 -n 2000").err, "acquiring")) << "a short block";
+  EXPECT_FALSE(Contains(Daqctl(kLab + "acquire -c 2 -d 400 -n 10000 --no-progress -o " + TempFile("long.csv")).err,
+                        "acquiring"));
+}
+
 TEST(DaqctlAcquire, AnOverrunStopsWithAnErrorAndKeepsTheSamplesBeforeIt) {
   // The driver holds 1000 samples; at 125 kHz the 20 ms between fetches bring
   // 2500.

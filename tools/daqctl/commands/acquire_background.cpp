@@ -97,8 +97,9 @@ class Fetcher {
 void PrintProgress(const AcquireArgs& args, const Fetcher& f, double elapsed) {
   std::string line = fmt::format("\r  {} samples", f.fetched());
   if (args.count != 0) line += fmt::format(" of {} ({:.0f}%)", args.count, 100.0 * double(f.fetched()) / args.count);
-  line += fmt::format(", {}, {:.1f} s, backlog {}", Hertz(elapsed > 0 ? double(f.fetched()) / elapsed : 0),
-                      elapsed, f.backlog());
+  // The rate measured so far, to a tenth of a kHz.
+  const double rate = elapsed > 0 ? double(f.fetched()) / elapsed : 0;
+  line += fmt::format(", {:.1f} kHz, {:.1f} s, backlog {}", rate / 1e3, elapsed, f.backlog());
   fmt::print(stderr, "{:<78}", line);
   std::fflush(stderr);
 }
