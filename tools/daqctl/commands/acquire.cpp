@@ -73,6 +73,9 @@ std::string PacerTimeoutText(const AcquireArgs& args, std::optional<double> cloc
 constexpr uint16_t kUnwritten = 0xFFFF;
 
 AcquisitionEnd AcquirePacer(const AcquireArgs& args, std::optional<double> clockHz, Recording& recording) {
+  AcquisitionEnd end;
+  // Asked to stop while the board was being prepared: no block at all.
+  if ((end.signal = StopRequests::Pending()) != 0) return end;
   if (args.progress) {
     if (clockHz && args.count * args.divisor / *clockHz >= kAnnounceSeconds) {
       fmt::print(stderr, "acquiring {} samples at {}: about {} (a pacer block runs to its end)\n", args.count,
@@ -84,7 +87,6 @@ AcquisitionEnd AcquirePacer(const AcquireArgs& args, std::optional<double> clock
   }
   std::vector<uint16_t> words(args.count, kUnwritten);
   const uint16_t status = VARNO_AdsPacerHex(words.data(), uint16_t(args.count), uint16_t(args.divisor));
-  AcquisitionEnd end;
   if (status == DREMOR_ERR_AD_TIMEOUT) {
     // The samples before the failing one are kept.
     size_t kept = 0;

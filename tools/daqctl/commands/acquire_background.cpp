@@ -151,8 +151,11 @@ AcquisitionEnd AcquireBackground(const AcquireArgs& args, std::optional<double> 
   acquisition.Stop();
   // Stopped by a request: what the driver took before the stop is fetched too.
   if (end.signal != 0 && !fetcher.done()) {
-    const std::string error = fetcher.Poll();
-    if (!error.empty()) end.error = error;
+    try {
+      end.error = fetcher.Poll();
+    } catch (const Failure& f) {
+      end.error = f.what();
+    }
   }
   return end;
 }
