@@ -418,7 +418,8 @@ TEST(DaqctlFailures, AFailedWriteToStandardOutputIsAFailure) {
     EXPECT_TRUE(Contains(r.err, "daqctl: cannot write to standard output: ")) << args << "\n" << r.err;
     EXPECT_FALSE(Contains(r.err, "terminate")) << args << "\n" << r.err;
     // A background acquisition that cannot write is stopped all the same.
-    for (const json& driver : ReadJson(report)["interrupt_drivers"]) EXPECT_FALSE(driver["armed"].get<bool>()) << args;
+    const json bench = ReadJson(report);
+    for (const json& driver : bench["interrupt_drivers"]) EXPECT_FALSE(driver["armed"].get<bool>()) << args;
   }
 }
 
