@@ -298,7 +298,9 @@ TEST(DaqctlRecording, TheFilesDescribeTheAcquisition) {
       "index,time_s,volts,over_range",
   };
   for (size_t i = 0; i < expected.size(); ++i) {
-    if (i != 11) EXPECT_EQ(head[i], expected[i]);
+    if (i != 11) {
+      EXPECT_EQ(head[i], expected[i]);
+    }
   }
   EXPECT_TRUE(std::regex_match(head[11], std::regex(R"(# start_time: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
       << head[11];
@@ -410,9 +412,9 @@ TEST(DaqctlVersion, TheVersionsOfTheToolTheLibrariesAndTheDriver) {
 
 TEST(DaqctlFailures, AFailedWriteToStandardOutputIsAFailure) {
   const std::string report = TempFile("full.report");
-  for (const std::string& args : {"ai --count 2000", "ai --count 1", "acquire --count 100", "list", "dio",
-                                  "--version", "timer --divisor 100", "relay --board 0",
-                                  "acquire --mode background -n 3000 --no-progress"}) {
+  for (const char* args : {"ai --count 2000", "ai --count 1", "acquire --count 100", "list", "dio",
+                           "--version", "timer --divisor 100", "relay --board 0",
+                           "acquire --mode background -n 3000 --no-progress"}) {
     const ToolRun r = Daqctl("--sim-report " + report + " " + args, "", "/dev/full");
     EXPECT_EQ(r.status, 1) << args << "\n" << r.err;
     EXPECT_TRUE(Contains(r.err, "daqctl: cannot write to standard output: ")) << args << "\n" << r.err;
