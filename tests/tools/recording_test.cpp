@@ -128,7 +128,9 @@ TEST(Recording, JsonIsACompleteDocumentWhateverWasWritten) {
       EXPECT_EQ(j.at("volts").size(), samples);
       EXPECT_EQ(j.at("sample_count"), samples);
       EXPECT_EQ(j.contains("codes"), codes);
-      if (codes) EXPECT_EQ(j.at("codes").size(), samples);
+      if (codes) {
+        EXPECT_EQ(j.at("codes").size(), samples);
+      }
       // Codes 0 and 4095 of each run through the codes.
       EXPECT_EQ(j.at("over_range").size(), 2 * (samples / 4096) + (samples % 4096 > 0 ? 1 : 0));
       EXPECT_EQ(j.at("end"), "interrupted by SIGINT");
