@@ -162,3 +162,46 @@ TEST(ApplicationProcess, AProgramThatSetsItsBenchUpItselfIgnoresTheEnvironment) 
 }
 
 }  // namespace
+
+namespace {
+
+// daqctl --sim FILE is the user's road to a scenario: a file the bench cannot
+// take ends the command with the refusal and exit status 2, never a crash.
+TEST(ScenarioThroughDaqctl, EveryBadScenarioIsAClearMessageAndExitStatus2) {
+  std::string many = R"({"boards": [)";
+  for (int i = 0; i < 100000; ++i) many += std::string(i ? "," : "") + R"({"model": "KORVEL", "bus": 200})";
+  many += "]}";
+  const struct {
+    std::string text;  // empty: the path itself is the case
+    std::string path;
+    const char* message;
+  } cases[] = {
+      {"", "/tmp", "cannot read scenario /tmp: it is a folder, not a file"},
+      {std::string(100000, '[') + std::string(100000, ']'), "", "nested deeper than 32 levels"},
+      {R"({"boards": [{"model": "VARNO", "counter_clock_hz": 0}]})", "",
+       "boards[0].counter_clock_hz: 0 is out of range (1 to 1000000000)"},
+      {R"({"boards": [{"model": "VARNO", "channels": {"3": {"kind": "sine", "frequncy": 5}}}]})", "",
+       "boards[0].channels.3.frequncy: unknown key"},
+      {R"({"boards": [{"model": "KORVEL", "device": 5}, {"model": "LUMAR", "device": 5}]})", "",
+       "boards[1]: slot 0:05.0 is taken by boards[0]"},
+      {R"({"boards": [{"model": "KORVEL", "inputs": "0x1FFFF"}]})", "", "boards[0].inputs: 0x1FFFF is out of range"},
+      {R"({"boards": [{"model": "KORVEL", "device": "010"}]})", "", "boards[0].device: '010': a leading zero"},
+      {R"({"drivers": {"kelvra": "absent", "kelvra": "installed"}})", "", "drivers.kelvra: the key is given twice"},
+      {many, "", "boards: 100000 boards: the PC's I/O space holds the ports of at most 224"},
+  };
+  for (const auto& c : cases) {
+    std::string path = c.path;
+    if (path.empty()) {
+      path = Temp("scenario.json");
+      std::ofstream(path) << c.text;
+    }
+    Outcome r = Start("", DAQCTL_PATH, "--sim " + path + " list");
+    EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    if (c.path.empty()) std::remove(path.c_str());
+  }
+}
+
+}  // namespace
