@@ -1,10 +1,12 @@
 // The bench of an application's process: set up at the libraries' first
 // call from the environment, and its report.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "daqsim/bench.h"
 #include "daqsim/scenario.h"
@@ -15,11 +17,11 @@ namespace {
 // The report file DAQSIM_REPORT named, written at exit.
 std::string g_reportPath;
 
-void WriteReportAtExit() {
-  Bench& bench = Bench::Instance();
-  if (!bench.WriteReport(g_reportPath)) {
-    std::fprintf(stderr, "daqsim: cannot write the report %s\n", g_reportPath.c_str());
-  }
+bool WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  return bool(out);
 }
 
 // An exception's text on one line.
@@ -44,7 +46,7 @@ void Bench::ConfigureFromEnvironment() {
   const char* report = std::getenv("DAQSIM_REPORT");
   if (report && *report) {
     g_reportPath = report;
-    std::atexit(WriteReportAtExit);
+    std::atexit(&Bench::WriteReportAtExit);
   }
   ConfigureForApplication(std::getenv("DAQSIM_SCENARIO"));
 }
@@ -79,9 +81,27 @@ bool Bench::ConfigureForApplication(const char* scenario) {
 
 // ---- The report -------------------------------------------------------------------
 
+void Bench::WriteReportAtExit() {
+  // Another thread may still be in the bench (on Linux threads run on during
+  // exit), or may have been stopped holding it (Windows stops them first):
+  // wait a while for the lock, then write all the same.
+  Bench& bench = Instance();
+  std::unique_lock<std::recursive_mutex> lock(bench.mutex_, std::defer_lock);
+  for (int tries = 0; tries < 1000 && !lock.try_lock(); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!WriteText(g_reportPath, bench.ReportHeld())) {
+    std::fprintf(stderr, "daqsim: cannot write the report %s\n", g_reportPath.c_str());
+  }
+}
+
 std::string Bench::Report() {
+  auto held = Hold();
+  return ReportHeld();
+}
+
+std::string Bench::ReportHeld() {
   using nlohmann::ordered_json;
-  auto lock = Hold();
   const auto text = [](const std::string& s) { return s.empty() ? ordered_json(nullptr) : ordered_json(s); };
   ordered_json r;
   r["scenario"] = text(scenarioFile_);
@@ -141,12 +161,6 @@ std::string Bench::Report() {
   return r.dump(2) + "\n";
 }
 
-bool Bench::WriteReport(const std::string& path) {
-  const std::string text = Report();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  return bool(out);
-}
+bool Bench::WriteReport(const std::string& path) { return WriteText(path, Report()); }
 
 }  // namespace daqsim
