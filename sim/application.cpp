@@ -55,21 +55,24 @@ bool Bench::ConfigureForApplication(const char* scenario) {
   auto lock = Hold();
   Clear();
   const std::string file = scenario ? scenario : "";
-  bool ok = true;
+  std::string refusal;
   try {
     if (file.empty()) {
       BuildBuiltInBench(*this);
     } else {
-      LoadScenario(*this, file);
+      refusal = LoadScenario(*this, file);
     }
   } catch (const std::exception& e) {
+    refusal = "scenario " + file + ": " + e.what();
+  }
+  const bool ok = refusal.empty();
+  if (!ok) {
     // A bench without drivers: the libraries' first call reports the driver
     // missing, as on a machine where it is not installed.
     Clear();
     PortAccessDriver().SetInstalled(false);
-    scenarioError_ = OneLine(e.what());
+    scenarioError_ = OneLine(refusal);
     std::fprintf(stderr, "daqsim: %s\n", scenarioError_.c_str());
-    ok = false;
   }
   scenarioFile_ = file;
   SetTraceEnabled(false);

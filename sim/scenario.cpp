@@ -8,11 +8,18 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <stdexcept>
 
 namespace daqsim {
 namespace {
 
 using nlohmann::json;
+
+// A refusal, on its way out to the public functions, which answer with it.
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 [[noreturn]] void Refuse(const std::string& file, const std::string& path, const std::string& what) {
   throw ScenarioError("scenario " + file + ": " + (path.empty() ? "" : path + ": ") + what);
@@ -374,16 +381,14 @@ void ApplyDriverState(KernelDevice* dev, Scenario::DriverState state) {
   if (state == Scenario::DriverState::kRefuse) dev->SetRefuseOpen(true);
 }
 
-}  // namespace
-
-Scenario ParseScenario(const std::string& text, const std::string& file) {
+Scenario Parse(const std::string& text, const std::string& file) {
   ParseGuard guard(file);
   json::sax_parse(text, &guard);
   // The text is valid JSON of sane depth: build the document.
   return Reader(file).Top(json::parse(text));
 }
 
-Scenario ReadScenarioFile(const std::string& file) {
+Scenario ReadFile(const std::string& file) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::file_status st = fs::status(fs::u8path(file), ec);
@@ -403,10 +408,10 @@ Scenario ReadScenarioFile(const std::string& file) {
     }
   }
   if (in.bad()) throw ScenarioError("cannot read scenario " + file + ": a read failed");
-  return ParseScenario(text, file);
+  return Parse(text, file);
 }
 
-void ApplyScenario(const Scenario& sc, Bench& bench, const std::string& file) {
+void Apply(const Scenario& sc, Bench& bench, const std::string& file) {
   if (sc.stockDevices) bench.AddStockPcDevices();
   for (size_t i = 0; i < sc.boards.size(); ++i) {
     if (bench.At(sc.boards[i].at)) {
@@ -446,7 +451,37 @@ void ApplyScenario(const Scenario& sc, Bench& bench, const std::string& file) {
   bench.SetHost(sc.host);
 }
 
-void LoadScenario(Bench& bench, const std::string& file) { ApplyScenario(ReadScenarioFile(file), bench, file); }
+// Runs `step`, answering with its refusal, or with any other failure as one
+// about the file.
+template <class Step>
+std::string Answer(const std::string& file, Step step) {
+  try {
+    step();
+  } catch (const ScenarioError& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    return "scenario " + file + ": " + e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ParseScenario(const std::string& text, const std::string& file, Scenario* out) {
+  return Answer(file, [&] { *out = Parse(text, file); });
+}
+
+std::string ReadScenarioFile(const std::string& file, Scenario* out) {
+  return Answer(file, [&] { *out = ReadFile(file); });
+}
+
+std::string ApplyScenario(const Scenario& scenario, Bench& bench, const std::string& file) {
+  return Answer(file, [&] { Apply(scenario, bench, file); });
+}
+
+std::string LoadScenario(Bench& bench, const std::string& file) {
+  return Answer(file, [&] { Apply(ReadFile(file), bench, file); });
+}
 
 void BuildBuiltInBench(Bench& bench) {
   bench.AddStockPcDevices();

@@ -17,11 +17,8 @@ void PrepareMachine(const MachineOptions& options) {
     daqsim::BuildBuiltInBench(bench);
     return;
   }
-  try {
-    daqsim::LoadScenario(bench, options.scenario);
-  } catch (const daqsim::ScenarioError& e) {
-    throw Failure(kExitUsage, e.what());
-  }
+  const std::string refusal = daqsim::LoadScenario(bench, options.scenario);
+  if (!refusal.empty()) throw Failure(kExitUsage, refusal);
 }
 
 std::string BoardSlot(Family family, unsigned n) {

@@ -9,9 +9,13 @@
 // have, two boards in one slot, a number written in any notation but decimal,
 // 0x-hex or 0b-binary (a leading zero is refused, never read as octal), a
 // file nested deeper than kMaxDepth levels or larger than kMaxFileBytes: each
-// is refused with a ScenarioError naming the file and the key's path, e.g.
+// is refused with one line naming the file and the key's path, e.g.
 //   scenario lab.json: boards[1].channels.3.kind: unknown signal kind 'sin' (dc, sine, ...)
-// and nothing of the scenario reaches the bench.
+//
+// The functions below answer with that line ("" when the scenario was taken)
+// rather than throw: a refusal must reach a caller in another module intact,
+// and on Windows an exception does not cross from the bench's DLL into a
+// program that links the C++ runtime statically.
 #ifndef DAQSIM_SCENARIO_H
 #define DAQSIM_SCENARIO_H
 
@@ -19,7 +23,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,12 +30,6 @@
 #include "daqsim/signal.h"
 
 namespace daqsim {
-
-// A scenario the bench cannot take; what() is one line for people.
-class ScenarioError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // A scenario, read and checked: what LoadScenario puts on a bench.
 struct Scenario {
@@ -64,17 +61,19 @@ inline constexpr size_t kMaxFifoSamples = size_t(1) << 24;
 inline constexpr double kMaxSignalVolts = 1000.0;  // amplitude, offset, noise
 inline constexpr double kMaxSignalHz = 1e9;
 
-// Reads and checks the scenario in `text`; `file` names it in messages.
-Scenario ParseScenario(const std::string& text, const std::string& file);
-// Reads and checks the scenario in `file` (a regular file, at most
-// kMaxFileBytes).
-Scenario ReadScenarioFile(const std::string& file);
+// Reads and checks the scenario in `text` into *out; `file` names it in
+// messages.
+std::string ParseScenario(const std::string& text, const std::string& file, Scenario* out);
+// Reads and checks the scenario in `file` (not a folder; at most
+// kMaxFileBytes) into *out.
+std::string ReadScenarioFile(const std::string& file, Scenario* out);
 // Puts `scenario` on `bench`, which the caller has Reset(): stock devices,
-// boards, the interrupt drivers' devices, driver states, host. Throws
-// ScenarioError when the boards' windows do not fit in the I/O space.
-void ApplyScenario(const Scenario& scenario, Bench& bench, const std::string& file);
+// boards, the interrupt drivers' devices, driver states, host. Refuses a
+// board in a stock device's slot, and boards whose windows do not fit in
+// the I/O space; the bench is then partly set up (Reset() it).
+std::string ApplyScenario(const Scenario& scenario, Bench& bench, const std::string& file);
 // ReadScenarioFile and ApplyScenario.
-void LoadScenario(Bench& bench, const std::string& file);
+std::string LoadScenario(Bench& bench, const std::string& file);
 
 // The built-in bench (daqctl's, and an application's when DAQSIM_SCENARIO is
 // unset): a PC with its usual devices, a KORVEL board at 0:05 (inputs
