@@ -145,6 +145,7 @@ void Bench::SetRecordLimit(size_t limit) {
   recordLimit_ = limit;
   trace_.SetLimit(limit);
   kernel_.SetRecordLimit(limit);
+  TrimToBound(allowedRanges_, limit);
   for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
     if (VarnoDriver* dev = VarnoDevice(n)) dev->SetRecordLimit(limit);
   }
@@ -161,7 +162,7 @@ void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value,
 bool Bench::AllowPorts(uint16_t first, uint32_t count) {
   auto held = Hold();
   if (uint32_t(first) + count > 0x10000) return false;
-  allowedRanges_.push_back(PortRange{first, count});
+  AppendBounded(allowedRanges_, PortRange{first, count}, recordLimit_);
   for (uint32_t i = 0; i < count; ++i) portAllowed_[first + i] = true;
   return true;
 }

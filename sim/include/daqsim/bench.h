@@ -244,7 +244,8 @@ class Bench {
   // A library asks for `count` ports from `first` (first + count <= 0x10000).
   // Returns false and allows nothing for a range beyond the port space.
   bool AllowPorts(uint16_t first, uint32_t count);
-  // The ranges asked for since Reset(), in order.
+  // The ranges asked for since Reset(), in order (a record: bounded by
+  // SetRecordLimit like the others).
   struct PortRange {
     uint16_t first;
     uint32_t count;
@@ -272,7 +273,8 @@ class Bench {
   uint64_t faultCount() const { auto held = Hold(); return trace_.faultCount(); }
   std::optional<PortAccess> lastFault() const { auto held = Hold(); return trace_.lastFault(); }
   // Bounds the records that grow with every call -- trace, faults, opens,
-  // requests to the kernel and to each interrupt driver -- to `limit`
+  // requests to the kernel and to each interrupt driver, port ranges asked
+  // for -- to `limit`
   // entries each (bounded_record.h), for a long run that must stay flat;
   // 0: no bound (after Reset()). The counts above are not affected.
   void SetRecordLimit(size_t limit);
