@@ -134,7 +134,8 @@ std::string Bench::ReportHeld() {
     for (unsigned n = 0; n < boards.size(); ++n) out[boards[n].first.Key()] = n;
     return out;
   };
-  const auto relayNumbers = numbers([](const PciFunction& f) { return dynamic_cast<const RelayBoard*>(&f) != nullptr; });
+  const auto relayNumbers =
+      numbers([](const PciFunction& f) { return dynamic_cast<const RelayBoard*>(&f) != nullptr; });
   const auto varnoNumbers =
       numbers([](const PciFunction& f) { return dynamic_cast<const MultifunctionBoard*>(&f) != nullptr; });
   ordered_json relays = ordered_json::array(), varnos = ordered_json::array();

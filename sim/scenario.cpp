@@ -140,7 +140,9 @@ class ParseGuard : public nlohmann::json_sax<json> {
   }
   bool Open(bool object) {
     Element();
-    if (frames_.size() >= kMaxDepth) Refuse(file_, Path(), "nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    if (frames_.size() >= kMaxDepth) {
+      Refuse(file_, Path(), "nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    }
     frames_.push_back(Frame{object, {}, 0, {}});
     return true;
   }

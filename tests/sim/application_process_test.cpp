@@ -36,7 +36,8 @@ std::string Temp(const std::string& name) { return ::testing::TempDir() + name +
 
 // Runs `program args` with the environment settings `env` ("NAME=value ...")
 // in folder `dir`.
-Outcome Start(const std::string& env, const std::string& program, const std::string& args, const std::string& dir = ".") {
+Outcome Start(const std::string& env, const std::string& program, const std::string& args,
+              const std::string& dir = ".") {
   const std::string out = Temp("app.out"), err = Temp("app.err");
   const std::string cmd = "cd " + dir + " && env -u DAQSIM_SCENARIO -u DAQSIM_REPORT " + env + " " + program + " " +
                           args + " >" + out + " 2>" + err;

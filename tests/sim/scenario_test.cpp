@@ -207,7 +207,8 @@ TEST(ScenarioFile, AScenarioPutsItsBoardsSignalsDriversAndHostOnTheBench) {
 }
 
 TEST(ScenarioFile, TheExamplesInTheSourceTreeLoad) {
-  for (const char* name : {"lab_bench.json", "no_driver.json", "relay_rack.json", "linux_host.json", "small_fifo.json"}) {
+  for (const char* name :
+       {"lab_bench.json", "no_driver.json", "relay_rack.json", "linux_host.json", "small_fifo.json"}) {
     Bench& bench = Bench::Instance();
     bench.Reset();
     EXPECT_EQ(daqsim::LoadScenario(bench, std::string(DAQSIM_SCENARIOS) + "/" + name), "") << name;

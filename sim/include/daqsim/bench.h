@@ -138,7 +138,8 @@ class Bench {
   void AddStockPcDevices();
   bool Remove(PciLocation at) { auto held = Hold(); return bus_.Remove(at); }
   PciFunction* At(PciLocation at) const { auto held = Hold(); return bus_.At(at); }
-  std::vector<PciFunction*> Functions() const { auto held = Hold(); return bus_.Functions(); }  // in bus/device/function order
+  // In bus/device/function order.
+  std::vector<PciFunction*> Functions() const { auto held = Hold(); return bus_.Functions(); }
   // The functions a driver's scan finds, in the order it numbers them (buses
   // 0-9, devices 0-31, function 0), that `match` accepts; board n is element n.
   std::vector<PciBus::Slot> BoardsInScanOrder(const std::function<bool(const PciFunction&)>& match) const {
