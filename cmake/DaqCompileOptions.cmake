@@ -2,6 +2,14 @@
 
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
 
+if(DAQ_SANITIZE AND DAQ_SANITIZE_THREAD)
+  message(FATAL_ERROR "DAQ_SANITIZE and DAQ_SANITIZE_THREAD exclude each other")
+endif()
+if(DAQ_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(DAQ_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -27,9 +27,15 @@ Bench& Bench::Instance() {
   return bench;
 }
 
-Bench::Bench() { Reset(); }
+Bench::Bench() { Clear(); }
 
 void Bench::Reset() {
+  auto held = Hold();
+  Clear();
+  configured_.store(true, std::memory_order_release);
+}
+
+void Bench::Clear() {
   // The clock first: boards that go with the bus catch up to time 0, which
   // leaves nothing for their interrupt driver to service.
   clock_.Reset();
@@ -40,6 +46,9 @@ void Bench::Reset() {
   sleptMs_ = 0;
   heap_.Reset();
   host_ = Host::kWindows;
+  recordLimit_ = 0;
+  scenarioFile_.clear();
+  scenarioError_.clear();
   allowedRanges_.clear();
   portAllowed_.assign(0x10000, false);
   for (uint32_t port = 0xCF8; port < 0xD00; ++port) portAllowed_[port] = true;  // PCI configuration
@@ -56,25 +65,30 @@ BarSet Bench::AllocateBoardBars(uint32_t blockSize) {
 }
 
 RelayBoard& Bench::AddRelayBoard(RelayModel model, PciLocation at) {
+  auto held = Hold();
   const BarSet bars = AllocateBoardBars(layout::kRelayBlockSize);
   return AddRelayBoard(model, at, bars, bus_.NextInterruptLine());
 }
 
 RelayBoard& Bench::AddRelayBoard(RelayModel model, PciLocation at, const BarSet& bars, uint8_t irq) {
+  auto held = Hold();
   return Add(at, std::make_unique<RelayBoard>(model, bars, irq));
 }
 
 MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at) {
+  auto held = Hold();
   const BarSet bars = AllocateBoardBars(layout::kVarnoBlockSize);
   return AddMultifunctionBoard(at, bars, bus_.NextInterruptLine());
 }
 
 MultifunctionBoard& Bench::AddMultifunctionBoard(PciLocation at, const BarSet& bars, uint8_t irq,
                                                  uint8_t pin) {
+  auto held = Hold();
   return Add(at, std::make_unique<MultifunctionBoard>(bars, irq, pin));
 }
 
 void Bench::AddStockPcDevices() {
+  auto held = Hold();
   const BarSet none{};
   Add(PciLocation{0, 0, 0}, std::make_unique<PciFunction>(Stock(0x0001, 0x060000), none, 0, 0));
   // ISA bridge, IDE controller and USB controller: one device, three functions.
@@ -99,6 +113,7 @@ void Bench::AddStockPcDevices() {
 // ---- The interrupt driver's stand-ins ---------------------------------------------------
 
 std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
+  auto held = Hold();
   const uint32_t id = uint32_t(layout::kVarnoDeviceId) << 16 | layout::kVendorId;
   std::vector<PciFunction*> out;
   for (const auto& [at, fn] : BoardsInScanOrder([id](const PciFunction& f) { return f.ConfigDword(0) == id; })) {
@@ -108,18 +123,32 @@ std::vector<PciFunction*> Bench::VarnoBoardsInScanOrder() const {
 }
 
 unsigned Bench::InstallVarnoDevices() {
+  auto held = Hold();
   const size_t present = VarnoBoardsInScanOrder().size();
   unsigned installed = 0;
   for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
-    KernelDevice& dev = kernel_.Add(std::make_unique<VarnoDriver>(n, bus_));
+    VarnoDriver& dev = static_cast<VarnoDriver&>(kernel_.Add(std::make_unique<VarnoDriver>(n, bus_)));
     dev.SetInstalled(n < present);
+    dev.SetRecordLimit(recordLimit_);
     installed += n < present;
   }
   return installed;
 }
 
 VarnoDriver* Bench::VarnoDevice(unsigned board) const {
+  auto held = Hold();
   return dynamic_cast<VarnoDriver*>(kernel_.Find(VarnoDriver::DeviceName(board)));
+}
+
+void Bench::SetRecordLimit(size_t limit) {
+  auto held = Hold();
+  recordLimit_ = limit;
+  trace_.SetLimit(limit);
+  kernel_.SetRecordLimit(limit);
+  TrimToBound(allowedRanges_, limit);
+  for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
+    if (VarnoDriver* dev = VarnoDevice(n)) dev->SetRecordLimit(limit);
+  }
 }
 
 // ---- Port I/O ---------------------------------------------------------------------------
@@ -131,14 +160,20 @@ void Bench::Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value,
 }
 
 bool Bench::AllowPorts(uint16_t first, uint32_t count) {
+  auto held = Hold();
   if (uint32_t(first) + count > 0x10000) return false;
-  allowedRanges_.push_back(PortRange{first, count});
+  AppendBounded(allowedRanges_, PortRange{first, count}, recordLimit_);
   for (uint32_t i = 0; i < count; ++i) portAllowed_[first + i] = true;
   return true;
 }
 
 bool Bench::PortUsable(uint16_t port, unsigned width) const {
-  if (!PortAccessGranted()) return false;
+  auto held = Hold();
+  return Usable(port, width);
+}
+
+bool Bench::Usable(uint16_t port, unsigned width) const {
+  if (!kernel_.PortAccessGranted()) return false;
   if (host_ == Host::kWindows) return true;
   for (unsigned i = 0; i < width; ++i) {
     if (uint32_t(port) + i > 0xFFFF || !portAllowed_[port + i]) return false;
@@ -147,7 +182,8 @@ bool Bench::PortUsable(uint16_t port, unsigned width) const {
 }
 
 uint32_t Bench::PortRead(uint16_t port, unsigned width) {
-  if (!PortUsable(port, width)) {
+  auto held = Hold();
+  if (!Usable(port, width)) {
     Record(AccessDir::kRead, port, width, AllOnes(width), nullptr, true);
     return AllOnes(width);
   }
@@ -159,8 +195,9 @@ uint32_t Bench::PortRead(uint16_t port, unsigned width) {
 }
 
 void Bench::PortWrite(uint16_t port, unsigned width, uint32_t value) {
+  auto held = Hold();
   value &= AllOnes(width);
-  if (!PortUsable(port, width)) {
+  if (!Usable(port, width)) {
     Record(AccessDir::kWrite, port, width, value, nullptr, true);
     return;
   }
@@ -173,13 +210,17 @@ void Bench::PortWrite(uint16_t port, unsigned width, uint32_t value) {
 // ---- Time ----------------------------------------------------------------------------------
 
 void Bench::Sleep(uint32_t milliseconds) {
-  ++sleepCalls_;
-  sleptMs_ += milliseconds;
-  if (clock_.realTime()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  } else {
-    clock_.Advance(uint64_t(milliseconds) * 1000000u);
+  {
+    auto held = Hold();
+    ++sleepCalls_;
+    sleptMs_ += milliseconds;
+    if (!clock_.realTime()) {
+      clock_.Advance(uint64_t(milliseconds) * 1000000u);
+      return;
+    }
   }
+  // Really sleeping, with the bench free for the other threads meanwhile.
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace daqsim

@@ -12,8 +12,19 @@
 //   EXPECT_EQ(k.outputs(), 0xA55A);
 //   EXPECT_TRUE(bench.faults().empty());
 //
-// The bench is one per process, like the machine it stands for. It is not
-// thread-safe: the libraries it serves make one call at a time.
+// The bench is one per process, like the machine it stands for. A test or a
+// tool sets it up itself (Reset() and the calls below); an application that
+// uses the libraries' simulated builds and sets up nothing gets the bench its
+// environment names, at the libraries' first call (ForLibraries()).
+//
+// Threads: every call the libraries make (port accesses, opens, closes,
+// requests, sleeps, the heap, the clock) and every member of Bench that
+// returns a value hold one bench-wide lock, so a program may use the
+// libraries from several threads at once, as on a real machine (a sleep
+// holds it only while counting, never while sleeping). The members that hand
+// out references into the bench (trace(), faults(), opens(), ioControls(),
+// clock(), the boards and devices themselves) are for a thread that holds
+// the bench with Hold() or knows that no other thread uses it.
 //
 // Bench is a façade over a few parts, each of which can be read on its own:
 //   Clock          time (clock.h)
@@ -29,10 +40,13 @@
 #ifndef DAQSIM_BENCH_H
 #define DAQSIM_BENCH_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,13 +69,58 @@ class Bench {
   static Bench& Instance();
 
   // Back to an empty machine: no PCI functions, "\\.\kelvra" installed and
-  // accepting, no handles, clock at 0, trace on and empty, no faults.
+  // accepting, no handles, clock at 0 in the deterministic mode, trace on and
+  // empty, no faults, records unbounded. The bench counts as set up from then
+  // on: the libraries use it as it is (see ForLibraries()).
   void Reset();
+
+  // ---- The bench of an application's process ---------------------------------
+  // The bench as the libraries' simulated builds reach it (their port
+  // primitives and platform layer, and the C API in daqsim.h): Instance(),
+  // which on the first call, when nobody has set it up with Reset(), sets
+  // itself up from the environment with ConfigureForApplication():
+  //   DAQSIM_SCENARIO  a scenario file (scenario.h; a path, relative to the
+  //                    working folder or absolute); unset or empty: the
+  //                    built-in bench (BuildBuiltInBench)
+  //   DAQSIM_REPORT    a file the bench's report (WriteReport) is written to
+  //                    when the process exits
+  // Both DLLs (shared objects) of a process reach this one bench.
+  static Bench& ForLibraries();
+  // What the first use by a library does, with the scenario given here
+  // (nullptr or empty: the built-in bench): Reset(), the scenario, then real-
+  // time mode, the trace off (the counts go on) and the records bounded to
+  // kApplicationRecordLimit. A scenario that cannot be loaded leaves a bench
+  // whose drivers are all absent -- the libraries' first call answers that
+  // the driver is missing -- and one line on standard error naming the file
+  // and the problem; the result is then false.
+  bool ConfigureForApplication(const char* scenario);
+  static constexpr size_t kApplicationRecordLimit = 65536;
+  // Whether someone set the bench up (Reset() or ConfigureForApplication()).
+  bool configured() const { return configured_.load(std::memory_order_acquire); }
+  // The scenario file in use ("" for the built-in bench or one set up in
+  // code), and the problem that kept it from loading ("" when none).
+  const std::string& scenarioFile() const { return scenarioFile_; }
+  const std::string& scenarioError() const { return scenarioError_; }
+
+  // The bench's state as a test of an application looks at it, as one JSON
+  // object: port accesses, faults and the last of them, sleeps, handles,
+  // heap, and every relay and multifunction board with its slot, number in
+  // the drivers' scan order, outputs and inputs. Written by the C API
+  // (DaqSimWriteReport) and at exit when DAQSIM_REPORT names a file.
+  std::string Report();
+  // Writes Report() to `path`; false when the file cannot be written.
+  bool WriteReport(const std::string& path);
+
+  // Holds the bench: no other thread reaches it until the lock goes (the
+  // same thread may take it again). For looking at records, boards or
+  // devices while other threads use the bench.
+  std::unique_lock<std::recursive_mutex> Hold() const { return std::unique_lock<std::recursive_mutex>(mutex_); }
 
   // ---- PCI bus -------------------------------------------------------------
   // Places a function on the bus; the bench owns it. Replaces what was there.
   template <class T>
   T& Add(PciLocation at, std::unique_ptr<T> function) {
+    auto held = Hold();
     T& ref = *function;
     bus_.Place(at, std::move(function));
     return ref;
@@ -77,18 +136,20 @@ class Bench {
   // bridge. They sit on bus 0 at devices the boards are not expected to use
   // (0, 1, 2, 3 and 30); existing functions there are replaced.
   void AddStockPcDevices();
-  bool Remove(PciLocation at) { return bus_.Remove(at); }
-  PciFunction* At(PciLocation at) const { return bus_.At(at); }
-  std::vector<PciFunction*> Functions() const { return bus_.Functions(); }  // in bus/device/function order
+  bool Remove(PciLocation at) { auto held = Hold(); return bus_.Remove(at); }
+  PciFunction* At(PciLocation at) const { auto held = Hold(); return bus_.At(at); }
+  // In bus/device/function order.
+  std::vector<PciFunction*> Functions() const { auto held = Hold(); return bus_.Functions(); }
   // The functions a driver's scan finds, in the order it numbers them (buses
   // 0-9, devices 0-31, function 0), that `match` accepts; board n is element n.
   std::vector<PciBus::Slot> BoardsInScanOrder(const std::function<bool(const PciFunction&)>& match) const {
+    auto held = Hold();
     return bus_.BoardsInScanOrder(match);
   }
 
   // Next free I/O window of `size` ports (a power of two), aligned to its size,
   // allocated downwards from 0xEFFF; for benches that place their own devices.
-  uint16_t AllocateIo(uint32_t size) { return bus_.AllocateIo(size); }
+  uint16_t AllocateIo(uint32_t size) { auto held = Hold(); return bus_.AllocateIo(size); }
 
   // ---- Multifunction boards and their interrupt driver (Dremor) -------------
   // The board (multifunction_board.h) carries an 8254 and an A/D converter
@@ -139,30 +200,35 @@ class Bench {
   // interrupts.
 
   // ---- Kernel devices ------------------------------------------------------
-  KernelDevice& PortAccessDriver() { return kernel_.PortAccessDriver(); }
+  KernelDevice& PortAccessDriver() { auto held = Hold(); return kernel_.PortAccessDriver(); }
   // Registers a named device; the bench owns it. Replaces one of the same name.
-  KernelDevice& AddKernelDevice(std::unique_ptr<KernelDevice> device) { return kernel_.Add(std::move(device)); }
-  KernelDevice* FindKernelDevice(const std::string& name) const { return kernel_.Find(name); }
+  KernelDevice& AddKernelDevice(std::unique_ptr<KernelDevice> device) {
+    auto held = Hold();
+    return kernel_.Add(std::move(device));
+  }
+  KernelDevice* FindKernelDevice(const std::string& name) const { auto held = Hold(); return kernel_.Find(name); }
   // True while a handle to "\\.\kelvra" is open: port I/O is allowed.
-  bool PortAccessGranted() const { return kernel_.PortAccessGranted(); }
-  unsigned OpenHandleCount() const { return kernel_.OpenHandleCount(); }
+  bool PortAccessGranted() const { auto held = Hold(); return kernel_.PortAccessGranted(); }
+  unsigned OpenHandleCount() const { auto held = Hold(); return kernel_.OpenHandleCount(); }
   // CreateFileA of a named device, CloseHandle and DeviceIoControl.
   uintptr_t OpenDevice(const char* name, uint32_t desiredAccess, uint32_t shareMode,
                        uint32_t creationDisposition, uint32_t flagsAndAttributes) {
+    auto held = Hold();
     return kernel_.Open(name, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
   }
-  int32_t CloseHandle(uintptr_t handle) { return kernel_.Close(handle); }
+  int32_t CloseHandle(uintptr_t handle) { auto held = Hold(); return kernel_.Close(handle); }
   int32_t DeviceIoControl(uintptr_t handle, uint32_t code, void* in, uint32_t inSize, void* out,
                           uint32_t outSize, uint32_t* bytesReturned) {
+    auto held = Hold();
     return kernel_.IoControl(handle, code, in, inSize, out, outSize, bytesReturned);
   }
   // Every CreateFile since the last ClearOpens() / Reset().
   const std::vector<OpenRecord>& opens() const { return kernel_.opens(); }
-  void ClearOpens() { kernel_.ClearOpens(); }
+  void ClearOpens() { auto held = Hold(); kernel_.ClearOpens(); }
   const std::vector<IoControlRecord>& ioControls() const { return kernel_.ioControls(); }
-  void ClearIoControls() { kernel_.ClearIoControls(); }
+  void ClearIoControls() { auto held = Hold(); kernel_.ClearIoControls(); }
   // CloseHandle calls on a handle that was not open.
-  unsigned badCloses() const { return kernel_.badCloses(); }
+  unsigned badCloses() const { auto held = Hold(); return kernel_.badCloses(); }
 
   // ---- The host operating system ------------------------------------------------
   // What the libraries' platform layer finds. Windows (after Reset()): each
@@ -173,13 +239,14 @@ class Bench {
   // AllowPorts (as ioperm does); an access outside them is a fault, which the
   // kernel would answer by stopping the process.
   enum class Host : uint8_t { kWindows, kLinux };
-  void SetHost(Host host) { host_ = host; }
-  Host host() const { return host_; }
-  bool HasInterruptDriver() const { return host_ == Host::kWindows; }
+  void SetHost(Host host) { auto held = Hold(); host_ = host; }
+  Host host() const { auto held = Hold(); return host_; }
+  bool HasInterruptDriver() const { auto held = Hold(); return host_ == Host::kWindows; }
   // A library asks for `count` ports from `first` (first + count <= 0x10000).
   // Returns false and allows nothing for a range beyond the port space.
   bool AllowPorts(uint16_t first, uint32_t count);
-  // The ranges asked for since Reset(), in order.
+  // The ranges asked for since Reset(), in order (a record: bounded by
+  // SetRecordLimit like the others).
   struct PortRange {
     uint16_t first;
     uint32_t count;
@@ -195,39 +262,58 @@ class Bench {
   uint32_t PortRead(uint16_t port, unsigned width);
   void PortWrite(uint16_t port, unsigned width, uint32_t value);
   const std::vector<PortAccess>& trace() const { return trace_.trace(); }
-  void ClearTrace() { trace_.Clear(); }
+  void ClearTrace() { auto held = Hold(); trace_.Clear(); }
   // The trace is on after Reset(); long-running users turn it off.
-  void SetTraceEnabled(bool on) { trace_.SetEnabled(on); }
+  void SetTraceEnabled(bool on) { auto held = Hold(); trace_.SetEnabled(on); }
   // Port accesses made while port access was not granted (or, on the Linux
   // host, outside the ports allowed).
   const std::vector<PortAccess>& faults() const { return trace_.faults(); }
-  void ClearFaults() { trace_.ClearFaults(); }
-  uint64_t portAccessCount() const { return trace_.count(); }
+  void ClearFaults() { auto held = Hold(); trace_.ClearFaults(); }
+  uint64_t portAccessCount() const { auto held = Hold(); return trace_.count(); }
+  // Faults since Reset(), kept or not, and the latest of them.
+  uint64_t faultCount() const { auto held = Hold(); return trace_.faultCount(); }
+  std::optional<PortAccess> lastFault() const { auto held = Hold(); return trace_.lastFault(); }
+  // Bounds the records that grow with every call -- trace, faults, opens,
+  // requests to the kernel and to each interrupt driver, port ranges asked
+  // for -- to `limit`
+  // entries each (bounded_record.h), for a long run that must stay flat;
+  // 0: no bound (after Reset()). The counts above are not affected.
+  void SetRecordLimit(size_t limit);
 
   // ---- Time ------------------------------------------------------------------
   const Clock& clock() const { return clock_; }
-  uint64_t NowNs() const { return clock_.NowNs(); }
+  uint64_t NowNs() const { auto held = Hold(); return clock_.NowNs(); }
   // Real-time mode (see clock.h): time follows the wall clock and Sleep
   // really sleeps. Reset() returns to the deterministic mode.
-  void SetRealTime(bool on) { clock_.SetRealTime(on); }
+  void SetRealTime(bool on) { auto held = Hold(); clock_.SetRealTime(on); }
   void Sleep(uint32_t milliseconds);
   // Sleep() calls seen, and the milliseconds they asked for in all.
-  unsigned sleepCalls() const { return sleepCalls_; }
-  uint64_t sleptMs() const { return sleptMs_; }
+  unsigned sleepCalls() const { auto held = Hold(); return sleepCalls_; }
+  uint64_t sleptMs() const { auto held = Hold(); return sleptMs_; }
 
   // ---- Heap --------------------------------------------------------------------
-  void* HeapAlloc(size_t bytes) { return heap_.Alloc(bytes); }
-  void HeapFree(void* block) { heap_.Free(block); }
-  const HeapStats& heap() const { return heap_.stats(); }
+  void* HeapAlloc(size_t bytes) { auto held = Hold(); return heap_.Alloc(bytes); }
+  void HeapFree(void* block) { auto held = Hold(); heap_.Free(block); }
+  HeapStats heap() const { auto held = Hold(); return heap_.stats(); }
   // The next `n` allocations fail.
-  void FailNextAllocations(unsigned n) { heap_.FailNext(n); }
+  void FailNextAllocations(unsigned n) { auto held = Hold(); heap_.FailNext(n); }
 
  private:
   Bench();
+  // Reset() but for the configured flag.
+  void Clear();
+  // Sets the bench up from the environment, once, unless someone set it up.
+  void ConfigureFromEnvironment();
+  // Report() with the bench held by the caller; and the report DAQSIM_REPORT
+  // asks for, at exit.
+  std::string ReportHeld();
+  static void WriteReportAtExit();
   // The bus's resources for a board: BAR0 the bridge's memory window, BAR1
   // its I/O ports, BAR2 the board's block of `blockSize` ports.
   BarSet AllocateBoardBars(uint32_t blockSize);
   void Record(AccessDir dir, uint16_t port, unsigned width, uint32_t value, const char* reg, bool faulted);
+  // PortUsable with the bench held.
+  bool Usable(uint16_t port, unsigned width) const;
 
   // Declared in the order they are built: the boards on the bus read the
   // clock, and the interrupt driver's stand-ins hold boards of the bus.
@@ -239,8 +325,13 @@ class Bench {
   unsigned sleepCalls_ = 0;
   uint64_t sleptMs_ = 0;
   Host host_ = Host::kWindows;
+  size_t recordLimit_ = 0;
   std::vector<PortRange> allowedRanges_;
   std::vector<bool> portAllowed_;  // one flag per port, on the Linux host
+  mutable std::recursive_mutex mutex_;
+  std::atomic<bool> configured_{false};
+  std::string scenarioFile_;
+  std::string scenarioError_;
 };
 
 }  // namespace daqsim
