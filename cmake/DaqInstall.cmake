@@ -51,6 +51,15 @@ if(NOT WIN32)
   endif()
 endif()
 
+# A simulated Windows library needs the bench's DLL at run time; an installed
+# package says so (as a link dependency), so that $<TARGET_RUNTIME_DLLS>
+# brings daqsim.dll beside a consumer. On Linux the libraries find it
+# themselves.
+if(WIN32 AND DAQ_BACKEND STREQUAL "sim")
+  target_link_libraries(Korvel INTERFACE $<INSTALL_INTERFACE:KorvelDremor::daqsim>)
+  target_link_libraries(Dremor INTERFACE $<INSTALL_INTERFACE:KorvelDremor::daqsim>)
+endif()
+
 install(TARGETS ${libraries} EXPORT KorvelDremorTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${component}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ${component}
