@@ -111,6 +111,23 @@ msvc)
   run ./korvel_app.exe
   run ./dremor_app.exe
   ;;
+msvc-cmake)
+  # The same programs from CMake with clang-cl: find_package gives an
+  # MSVC-like compiler Korvel.lib and Dremor.lib.
+  cp -R "$here/msvc/." .
+  llvm-dlltool -m i386 -k -d kernel32.def -l kernel32.lib
+  cmake -G Ninja -S . -B build --toolchain "$here/msvc/clang-cl.cmake" -DCLANG_CL="$CLANG_CL" \
+        -DNOCRT_KERNEL32="$work/kernel32.lib" -DCMAKE_FIND_ROOT_PATH="$PREFIX"
+  cmake --build build -v | tee build.log
+  grep -q "lld-link.*/out:korvel_app.exe .*$PREFIX/$LIBDIR/Korvel.lib" build.log || fail "korvel_app.exe not linked with Korvel.lib"
+  grep -q "lld-link.*/out:dremor_app.exe .*$PREFIX/$LIBDIR/Dremor.lib" build.log || fail "dremor_app.exe not linked with Dremor.lib"
+  def_names "$PREFIX/$LIBDIR/Korvel.def" >Korvel.names
+  imports build/korvel_app.exe Korvel.dll >korvel.imports
+  diff -u Korvel.names korvel.imports || fail "korvel_app.exe's imports from Korvel.dll"
+  cp "$PREFIX/bin/Korvel.dll" "$PREFIX/bin/Dremor.dll" build/
+  run build/korvel_app.exe
+  run build/dremor_app.exe
+  ;;
 bench)
   cp -R "$here/bench_consumer/." .
   case $KIND in
