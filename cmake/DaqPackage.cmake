@@ -6,7 +6,8 @@
 #            from the simulated Windows tree DAQ_PACKAGE_SIM_TREE (when set).
 #   Linux:   korvel-dremor-VERSION-linux-x86_64.tar.gz, the same layout with
 #            lib/libKorvel.so* and the documents in share/doc/korvel-dremor/.
-# scripts/package.sh builds the trees and makes both.
+# scripts/package.sh builds the trees and makes both (cpack --preset linux-hw,
+# cpack --preset win32-hw).
 set(DAQ_PACKAGE_SIM_TREE "" CACHE PATH
     "Windows: a built simulated Windows tree whose DLLs the release carries in sim/")
 
@@ -21,6 +22,9 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
   if(DAQ_PACKAGE_SIM_TREE)
+    # Read by cpack: stops with a plain message when that tree is not built.
+    set(CPACK_DAQ_SIM_TREE ${DAQ_PACKAGE_SIM_TREE})
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/DaqPackageCheck.cmake)
     set(CPACK_INSTALL_CMAKE_PROJECTS
         "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
         "${DAQ_PACKAGE_SIM_TREE};${PROJECT_NAME};sim_bundle;/sim")

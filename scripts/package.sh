@@ -14,7 +14,7 @@ for preset in linux-hw win32-sim win32-hw; do
 done
 for preset in linux-hw win32-hw; do
   rm -rf "build/${preset}/release"
-  (cd "build/${preset}" && cpack >/dev/null)
+  cpack --preset "${preset}" >/dev/null
   for archive in "build/${preset}/release"/korvel-dremor-*.*; do
     [ -f "${archive}" ] && echo "package: ${PWD}/${archive}"
   done
