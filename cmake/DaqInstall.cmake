@@ -119,9 +119,11 @@ else()
 endif()
 
 if(WIN32 AND DAQ_BACKEND STREQUAL "sim")
-  foreach(library Korvel Dremor daqsim)
-    install(FILES $<TARGET_FILE:${library}> DESTINATION . COMPONENT sim_bundle EXCLUDE_FROM_ALL)
-  endforeach()
+  # The DLLs alone (as targets, so that a release strips them like the
+  # others); their import libraries go to a component nothing installs.
+  install(TARGETS Korvel Dremor daqsim
+    RUNTIME DESTINATION . COMPONENT sim_bundle EXCLUDE_FROM_ALL
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim_bundle_import_libraries EXCLUDE_FROM_ALL)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/scenarios/ DESTINATION scenarios
           COMPONENT sim_bundle EXCLUDE_FROM_ALL FILES_MATCHING PATTERN "*.json")
 endif()
