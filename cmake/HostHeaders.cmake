@@ -33,7 +33,14 @@ function(daq_host_header_library target)
         target_link_libraries(${target} INTERFACE CLI11::CLI11)
       elseif(package STREQUAL "fmt")
         find_package(fmt REQUIRED)
-        target_link_libraries(${target} INTERFACE fmt::fmt)
+        # The hardware build's daqctl is the one released: fmt header-only
+        # there too, so that the installed program needs no fmt library. The
+        # simulated builds link Debian's (quicker to compile).
+        if(DAQ_BACKEND STREQUAL "hardware")
+          target_link_libraries(${target} INTERFACE fmt::fmt-header-only)
+        else()
+          target_link_libraries(${target} INTERFACE fmt::fmt)
+        endif()
       elseif(package STREQUAL "nlohmann_json")
         find_package(nlohmann_json REQUIRED)
         target_link_libraries(${target} INTERFACE nlohmann_json::nlohmann_json)

@@ -2,12 +2,15 @@
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: CMake and Ninja, GoogleTest and Google Benchmark, CLI11,
 # fmt and nlohmann-json, the MinGW-w64 i686 cross toolchain for the Windows
-# target, and 32-bit Wine to run the Windows builds. Does nothing when all is
-# there. Needs root (or sudo) only when something is missing.
+# target, 32-bit Wine to run the Windows builds, and LLVM's clang, lld and
+# tools (the MSVC import libraries and the MSVC-target link tests) and
+# pkg-config (the install tests). Does nothing when all is there. Needs root
+# (or sudo) only when something is missing.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libcli11-dev libfmt-dev
-          nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+          nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+          clang lld llvm pkgconf)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -15,11 +18,24 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+echo "install-deps: missing Debian packages: ${missing[*]}"
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: installing them needs root: run this as root, or install sudo, or install them yourself:" >&2
+    echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  SUDO=(sudo)
 fi
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "install-deps: adding the i386 architecture (32-bit Wine)"
+  "${SUDO[@]}" dpkg --add-architecture i386
+fi
+echo "install-deps: reading Debian's package lists (apt-get update)"
+"${SUDO[@]}" apt-get update -qq
+megabytes=$("${SUDO[@]}" apt-get install --print-uris -qq --no-install-recommends "${missing[@]}" 2>/dev/null \
+            | awk '{ bytes += $3 } END { printf "%d", bytes / 1048576 }')
+echo "install-deps: downloading about ${megabytes} MB of packages and installing them (a few minutes on a fresh machine)"
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"

@@ -1,0 +1,2 @@
+cmake -S . -B build -DFETCHCONTENT_SOURCE_DIR_KORVELDREMOR="$KORVEL_DREMOR_SOURCE"
+cmake --build build
