@@ -27,9 +27,14 @@ Bench& Bench::Instance() {
   return bench;
 }
 
-Bench::Bench() { Reset(); }
+Bench::Bench() { Clear(); }
 
 void Bench::Reset() {
+  Clear();
+  configured_.store(true, std::memory_order_release);
+}
+
+void Bench::Clear() {
   // The clock first: boards that go with the bus catch up to time 0, which
   // leaves nothing for their interrupt driver to service.
   clock_.Reset();
@@ -40,6 +45,9 @@ void Bench::Reset() {
   sleptMs_ = 0;
   heap_.Reset();
   host_ = Host::kWindows;
+  recordLimit_ = 0;
+  scenarioFile_.clear();
+  scenarioError_.clear();
   allowedRanges_.clear();
   portAllowed_.assign(0x10000, false);
   for (uint32_t port = 0xCF8; port < 0xD00; ++port) portAllowed_[port] = true;  // PCI configuration
@@ -111,8 +119,9 @@ unsigned Bench::InstallVarnoDevices() {
   const size_t present = VarnoBoardsInScanOrder().size();
   unsigned installed = 0;
   for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
-    KernelDevice& dev = kernel_.Add(std::make_unique<VarnoDriver>(n, bus_));
+    VarnoDriver& dev = static_cast<VarnoDriver&>(kernel_.Add(std::make_unique<VarnoDriver>(n, bus_)));
     dev.SetInstalled(n < present);
+    dev.SetRecordLimit(recordLimit_);
     installed += n < present;
   }
   return installed;
@@ -120,6 +129,15 @@ unsigned Bench::InstallVarnoDevices() {
 
 VarnoDriver* Bench::VarnoDevice(unsigned board) const {
   return dynamic_cast<VarnoDriver*>(kernel_.Find(VarnoDriver::DeviceName(board)));
+}
+
+void Bench::SetRecordLimit(size_t limit) {
+  recordLimit_ = limit;
+  trace_.SetLimit(limit);
+  kernel_.SetRecordLimit(limit);
+  for (unsigned n = 0; n < VarnoDriver::kDevices; ++n) {
+    if (VarnoDriver* dev = VarnoDevice(n)) dev->SetRecordLimit(limit);
+  }
 }
 
 // ---- Port I/O ---------------------------------------------------------------------------

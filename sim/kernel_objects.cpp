@@ -25,6 +25,13 @@ void KernelObjects::Reset() {
   opens_.clear();
   ioControls_.clear();
   badCloses_ = 0;
+  limit_ = 0;
+}
+
+void KernelObjects::SetRecordLimit(size_t limit) {
+  limit_ = limit;
+  TrimToBound(opens_, limit);
+  TrimToBound(ioControls_, limit);
 }
 
 KernelDevice& KernelObjects::Add(std::unique_ptr<KernelDevice> device) {
@@ -60,8 +67,9 @@ uintptr_t KernelObjects::Open(const char* name, uint32_t desiredAccess, uint32_t
     ++dev->totalOpens_;
     rec.result = h;
   }
-  opens_.push_back(rec);
-  return rec.result;
+  const uintptr_t result = rec.result;
+  AppendBounded(opens_, std::move(rec), limit_);
+  return result;
 }
 
 int32_t KernelObjects::Close(uintptr_t handle) {
@@ -85,8 +93,9 @@ int32_t KernelObjects::IoControl(uintptr_t handle, uint32_t code, void* in, uint
     rec.ok = it->second->IoControl(code, in, inSize, out, outSize, &returned);
   }
   if (bytesReturned) *bytesReturned = rec.ok ? returned : 0;
-  ioControls_.push_back(rec);
-  return rec.ok ? 1 : 0;
+  const bool ok = rec.ok;
+  AppendBounded(ioControls_, std::move(rec), limit_);
+  return ok ? 1 : 0;
 }
 
 }  // namespace daqsim

@@ -1,5 +1,7 @@
 #include "daqsim/pci_bus.h"
 
+#include <stdexcept>
+
 #include "bytes.h"
 
 namespace daqsim {
@@ -33,24 +35,26 @@ void PciBus::Place(PciLocation at, std::unique_ptr<PciFunction> function) {
   function->AttachDecodeGeneration(&decodeGeneration_);
   functions_[at.Key()] = std::move(function);
   ++decodeGeneration_;
-  UpdateMultiFunctionBits();
+  UpdateMultiFunctionBit(at);
 }
 
 bool PciBus::Remove(PciLocation at) {
   const bool removed = functions_.erase(at.Key()) > 0;
   ++decodeGeneration_;
-  UpdateMultiFunctionBits();
+  UpdateMultiFunctionBit(at);
   return removed;
 }
 
-void PciBus::UpdateMultiFunctionBits() {
+void PciBus::UpdateMultiFunctionBit(PciLocation changed) {
   // Function 0 of a device announces further functions in its header type.
-  for (auto& [key, fn] : functions_) {
-    if ((key & 7) != 0) continue;
-    bool more = false;
-    for (uint32_t f = 1; f < 8; ++f) more = more || functions_.count(key | f) > 0;
-    fn->SetMultiFunction(more);
-  }
+  // Only the device where a function came or went can change: placing a
+  // board costs the same however many functions the bus holds.
+  const uint32_t device = changed.Key() & ~7u;
+  auto fn0 = functions_.find(device);
+  if (fn0 == functions_.end()) return;
+  bool more = false;
+  for (uint32_t f = 1; f < 8; ++f) more = more || functions_.count(device | f) > 0;
+  fn0->second->SetMultiFunction(more);
 }
 
 PciFunction* PciBus::At(PciLocation at) const {
@@ -61,6 +65,12 @@ PciFunction* PciBus::At(PciLocation at) const {
 std::vector<PciFunction*> PciBus::Functions() const {
   std::vector<PciFunction*> out;
   for (auto& entry : functions_) out.push_back(entry.second.get());
+  return out;
+}
+
+std::vector<PciBus::Slot> PciBus::Slots() const {
+  std::vector<Slot> out;
+  for (const auto& [key, fn] : functions_) out.emplace_back(PciLocation::FromKey(key), fn.get());
   return out;
 }
 
@@ -77,8 +87,13 @@ std::vector<PciBus::Slot> PciBus::BoardsInScanOrder(const std::function<bool(con
 // ---- Resources ---------------------------------------------------------------------
 
 uint16_t PciBus::AllocateIo(uint32_t size) {
-  nextIoTop_ = (nextIoTop_ - size) & ~(size - 1);
-  return uint16_t(nextIoTop_);
+  if (size == 0 || (size & (size - 1)) != 0 || size > kIoTop - kIoBottom) {
+    throw std::invalid_argument("an I/O window is a power of two of at most 0xE000 ports");
+  }
+  const uint32_t base = nextIoTop_ >= kIoBottom + size ? (nextIoTop_ - size) & ~(size - 1) : 0;
+  if (base < kIoBottom) throw IoSpaceFull("the PC's I/O space for PCI windows (0x1000-0xEFFF) is full");
+  nextIoTop_ = base;
+  return uint16_t(base);
 }
 
 uint32_t PciBus::AllocateMemoryPage() {

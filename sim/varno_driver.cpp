@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bytes.h"
+#include "daqsim/bounded_record.h"
 #include "daqsim/pci_bus.h"
 #include "dremor/varno_ioctl.h"
 
@@ -28,6 +29,11 @@ void VarnoDriver::FailRequest(uint32_t code, bool fail) {
   } else {
     failing_.erase(code);
   }
+}
+
+void VarnoDriver::SetRecordLimit(size_t limit) {
+  recordLimit_ = limit;
+  TrimToBound(requests_, limit);
 }
 
 void VarnoDriver::LoseInterrupts(unsigned everyNth) {
@@ -103,7 +109,7 @@ bool VarnoDriver::IoControl(uint32_t code, const void* in, uint32_t inSize, void
   uint32_t returned = 0;
   const bool ok = !failAll_ && !failing_.count(code) && Serve(code, in, inSize, out, outSize, &returned);
   if (bytesReturned) *bytesReturned = ok ? returned : 0;
-  requests_.push_back(Request{code, inSize, outSize, ok});
+  AppendBounded(requests_, Request{code, inSize, outSize, ok}, recordLimit_);
   return ok;
 }
 

@@ -12,8 +12,10 @@
 //   EXPECT_EQ(k.outputs(), 0xA55A);
 //   EXPECT_TRUE(bench.faults().empty());
 //
-// The bench is one per process, like the machine it stands for. It is not
-// thread-safe: the libraries it serves make one call at a time.
+// The bench is one per process, like the machine it stands for. A test or a
+// tool sets it up itself (Reset() and the calls below); an application that
+// uses the libraries' simulated builds and sets up nothing gets the bench its
+// environment names, at the libraries' first call (ForLibraries()).
 //
 // Bench is a façade over a few parts, each of which can be read on its own:
 //   Clock          time (clock.h)
@@ -29,10 +31,13 @@
 #ifndef DAQSIM_BENCH_H
 #define DAQSIM_BENCH_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,8 +60,51 @@ class Bench {
   static Bench& Instance();
 
   // Back to an empty machine: no PCI functions, "\\.\kelvra" installed and
-  // accepting, no handles, clock at 0, trace on and empty, no faults.
+  // accepting, no handles, clock at 0 in the deterministic mode, trace on and
+  // empty, no faults, records unbounded. The bench counts as set up from then
+  // on: the libraries use it as it is (see ForLibraries()).
   void Reset();
+
+  // ---- The bench of an application's process ---------------------------------
+  // The bench as the libraries' simulated builds reach it (their port
+  // primitives and platform layer, and the C API in daqsim.h): Instance(),
+  // which on the first call, when nobody has set it up with Reset(), sets
+  // itself up from the environment with ConfigureForApplication():
+  //   DAQSIM_SCENARIO  a scenario file (scenario.h; a path, relative to the
+  //                    working folder or absolute); unset or empty: the
+  //                    built-in bench (BuildBuiltInBench)
+  //   DAQSIM_REPORT    a file the bench's report (WriteReport) is written to
+  //                    when the process exits
+  // Both DLLs (shared objects) of a process reach this one bench.
+  static Bench& ForLibraries();
+  // What the first use by a library does, with the scenario given here
+  // (nullptr or empty: the built-in bench): Reset(), the scenario, then real-
+  // time mode, the trace off (the counts go on) and the records bounded to
+  // kApplicationRecordLimit. A scenario that cannot be loaded leaves a bench
+  // whose drivers are all absent -- the libraries' first call answers that
+  // the driver is missing -- and one line on standard error naming the file
+  // and the problem; the result is then false.
+  bool ConfigureForApplication(const char* scenario);
+  static constexpr size_t kApplicationRecordLimit = 65536;
+  // Whether someone set the bench up (Reset() or ConfigureForApplication()).
+  bool configured() const { return configured_.load(std::memory_order_acquire); }
+  // The scenario file in use ("" for the built-in bench or one set up in
+  // code), and the problem that kept it from loading ("" when none).
+  const std::string& scenarioFile() const { return scenarioFile_; }
+  const std::string& scenarioError() const { return scenarioError_; }
+
+  // The bench's state as a test of an application looks at it, as one JSON
+  // object: port accesses, faults and the last of them, sleeps, handles,
+  // heap, and every relay and multifunction board with its slot, number in
+  // the drivers' scan order, outputs and inputs. Written by the C API
+  // (DaqSimWriteReport) and at exit when DAQSIM_REPORT names a file.
+  std::string Report();
+  // Writes Report() to `path`; false when the file cannot be written.
+  bool WriteReport(const std::string& path);
+
+  // Holds the bench: no other thread reaches it until the lock goes. For
+  // looking at several records at once while other threads use the bench.
+  std::unique_lock<std::recursive_mutex> Hold() const { return std::unique_lock<std::recursive_mutex>(mutex_); }
 
   // ---- PCI bus -------------------------------------------------------------
   // Places a function on the bus; the bench owns it. Replaces what was there.
@@ -203,6 +251,14 @@ class Bench {
   const std::vector<PortAccess>& faults() const { return trace_.faults(); }
   void ClearFaults() { trace_.ClearFaults(); }
   uint64_t portAccessCount() const { return trace_.count(); }
+  // Faults since Reset(), kept or not, and the latest of them.
+  uint64_t faultCount() const { return trace_.faultCount(); }
+  std::optional<PortAccess> lastFault() const { return trace_.lastFault(); }
+  // Bounds the records that grow with every call -- trace, faults, opens,
+  // requests to the kernel and to each interrupt driver -- to `limit`
+  // entries each (bounded_record.h), for a long run that must stay flat;
+  // 0: no bound (after Reset()). The counts above are not affected.
+  void SetRecordLimit(size_t limit);
 
   // ---- Time ------------------------------------------------------------------
   const Clock& clock() const { return clock_; }
@@ -224,6 +280,10 @@ class Bench {
 
  private:
   Bench();
+  // Reset() but for the configured flag.
+  void Clear();
+  // Sets the bench up from the environment, once, unless someone set it up.
+  void ConfigureFromEnvironment();
   // The bus's resources for a board: BAR0 the bridge's memory window, BAR1
   // its I/O ports, BAR2 the board's block of `blockSize` ports.
   BarSet AllocateBoardBars(uint32_t blockSize);
@@ -239,8 +299,13 @@ class Bench {
   unsigned sleepCalls_ = 0;
   uint64_t sleptMs_ = 0;
   Host host_ = Host::kWindows;
+  size_t recordLimit_ = 0;
   std::vector<PortRange> allowedRanges_;
   std::vector<bool> portAllowed_;  // one flag per port, on the Linux host
+  mutable std::recursive_mutex mutex_;
+  std::atomic<bool> configured_{false};
+  std::string scenarioFile_;
+  std::string scenarioError_;
 };
 
 }  // namespace daqsim

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "daqsim/bounded_record.h"
 #include "daqsim/kernel_device.h"
 
 namespace daqsim {
@@ -48,8 +49,8 @@ class KernelObjects {
   KernelObjects(const KernelObjects&) = delete;
   KernelObjects& operator=(const KernelObjects&) = delete;
 
-  // No handles, no records, and one device: the port-access driver,
-  // installed and accepting.
+  // No handles, no records, no bound on them, and one device: the
+  // port-access driver, installed and accepting.
   void Reset();
 
   // ---- Devices ----------------------------------------------------------------
@@ -77,8 +78,11 @@ class KernelObjects {
   void ClearIoControls() { ioControls_.clear(); }
   // Closes of a handle that was not open.
   unsigned badCloses() const { return badCloses_; }
+  // Bounds the records of opens and requests (bounded_record.h); 0: no bound.
+  void SetRecordLimit(size_t limit);
 
  private:
+  size_t limit_ = 0;
   KernelDevice* portAccess_ = nullptr;
   std::map<std::string, std::unique_ptr<KernelDevice>> devices_;  // by lower-case name
   std::map<uintptr_t, KernelDevice*> handles_;

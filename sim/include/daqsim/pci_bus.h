@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,11 @@ struct PortTarget {
   const char* reg = nullptr;  // the register's name where one claims the access, else nullptr
 };
 
+// No room is left in the I/O space for a window.
+struct IoSpaceFull : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 class PciBus {
  public:
   // The functions placed later read `clock`, which must outlive the bus.
@@ -48,17 +54,25 @@ class PciBus {
   bool Remove(PciLocation at);
   PciFunction* At(PciLocation at) const;
   std::vector<PciFunction*> Functions() const;  // in bus/device/function order
+  // The same with their locations.
+  using Slot = std::pair<PciLocation, PciFunction*>;
+  std::vector<Slot> Slots() const;
 
   // The functions a driver's scan finds and numbers, in its order: buses
   // 0-9 ascending, then devices 0-31, function 0 only; of those the ones
   // `match` accepts. Board n is element n.
-  using Slot = std::pair<PciLocation, PciFunction*>;
   std::vector<Slot> BoardsInScanOrder(const std::function<bool(const PciFunction&)>& match) const;
 
   // ---- Resources, as the firmware hands them out -------------------------------
   // Next free I/O window of `size` ports (a power of two), aligned to its size,
-  // allocated downwards from 0xEFFF.
+  // allocated downwards from 0xEFFF. The ports below 0x1000 belong to the
+  // legacy devices of the PC: a window that would reach below throws
+  // IoSpaceFull (and allocates nothing). Boards with the bench's usual
+  // windows take 256 ports each, so the space holds kMaxBoardWindows boards.
   uint16_t AllocateIo(uint32_t size);
+  static constexpr uint32_t kIoTop = 0xF000;
+  static constexpr uint32_t kIoBottom = 0x1000;
+  static constexpr unsigned kMaxBoardWindows = (kIoTop - kIoBottom) / 256;
   // Next memory window of at most 4 KiB: one page each, downwards from
   // 0xFEBF0000.
   uint32_t AllocateMemoryPage();
@@ -73,7 +87,7 @@ class PciBus {
   void Write(const PortTarget& target, uint16_t port, unsigned width, uint32_t value);
 
  private:
-  void UpdateMultiFunctionBits();
+  void UpdateMultiFunctionBit(PciLocation changed);
   uint32_t ConfigRead(uint16_t port, unsigned width) const;
   void ConfigWrite(uint16_t port, unsigned width, uint32_t value);
   PciFunction* ConfigTarget() const;  // the function the configuration address selects
@@ -94,7 +108,6 @@ class PciBus {
   mutable uint64_t ioWindowsGeneration_ = 0;
   uint32_t configAddress_ = 0;
 
-  static constexpr uint32_t kIoTop = 0xF000;
   static constexpr uint32_t kMemoryTop = 0xFEBF0000;
   uint32_t nextIoTop_ = kIoTop;
   uint32_t nextMemory_ = kMemoryTop;

@@ -3,8 +3,12 @@
 #ifndef DAQSIM_PORT_TRACE_H
 #define DAQSIM_PORT_TRACE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+#include "daqsim/bounded_record.h"
 
 namespace daqsim {
 
@@ -25,14 +29,18 @@ struct PortAccess {
 
 class PortTrace {
  public:
-  // Trace on and empty, no faults, count 0.
+  // Trace on and empty, no faults, counts 0, no bound.
   void Reset();
   // Counts the access, keeps it in the trace while that is on, and among the
   // faults when it faulted.
   void Record(const PortAccess& access) {
     ++count_;
-    if (enabled_) trace_.push_back(access);
-    if (access.faulted) faults_.push_back(access);
+    if (enabled_) AppendBounded(trace_, access, limit_);
+    if (access.faulted) {
+      ++faultCount_;
+      lastFault_ = access;
+      AppendBounded(faults_, access, limit_);
+    }
   }
 
   const std::vector<PortAccess>& trace() const { return trace_; }
@@ -42,12 +50,20 @@ class PortTrace {
   void ClearFaults() { faults_.clear(); }
   // Accesses recorded since Reset(), traced or not.
   uint64_t count() const { return count_; }
+  // Faults since Reset(), kept or not, and the latest of them.
+  uint64_t faultCount() const { return faultCount_; }
+  const std::optional<PortAccess>& lastFault() const { return lastFault_; }
+  // Bounds the trace and the faults kept (bounded_record.h); 0: no bound.
+  void SetLimit(size_t limit);
 
  private:
   bool enabled_ = true;
+  size_t limit_ = 0;
   std::vector<PortAccess> trace_;
   std::vector<PortAccess> faults_;
   uint64_t count_ = 0;
+  uint64_t faultCount_ = 0;
+  std::optional<PortAccess> lastFault_;
 };
 
 }  // namespace daqsim

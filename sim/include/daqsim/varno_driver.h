@@ -112,6 +112,8 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
     bool ok;
   };
   const std::vector<Request>& requests() const { return requests_; }
+  // Bounds requests() (bounded_record.h); 0: no bound.
+  void SetRecordLimit(size_t limit);
   // The record of IOCTL_VARNO_IRQ_RESOURCES, decoded (little-endian u32s).
   struct IrqResources {
     uint32_t bridgeBase;
@@ -167,6 +169,7 @@ class VarnoDriver : public KernelDevice, public InterruptSink {
   bool failAll_ = false;
   std::set<uint32_t> failing_;
   std::vector<Request> requests_;
+  size_t recordLimit_ = 0;
   std::optional<std::array<uint8_t, 4>> userValue_;
   std::optional<std::array<uint8_t, 16>> resources_;
   unsigned stops_ = 0;
