@@ -20,3 +20,19 @@ def test_the_multifunction_boards_and_a_steady_input(dremor):
         board.configure(2, 0)  # +-10 V
         assert board.read_codes() == 2048 + 256
         assert board.read_volts() == 1.25
+
+
+def test_the_readme_example_runs(tmp_path):
+    import os
+    import re
+    import subprocess
+    import sys
+
+    from conftest import PYTHON_DIR, REPO, library_dir
+    readme = (REPO / "README.md").read_text()
+    example = re.search(r"^## Python\n.*?^```python\n(.*?)^```", readme, re.S | re.M).group(1)
+    env = dict(os.environ, DAQ_LIBRARY_DIR=str(library_dir()), PYTHONPATH=str(PYTHON_DIR / "src"))
+    env.pop("DAQSIM_SCENARIO", None)
+    shown = subprocess.run([sys.executable, "-c", example], env=env, cwd=tmp_path, check=True,
+                           capture_output=True, text=True, timeout=60).stdout.splitlines()
+    assert shown[0] == "0xf0f 0xff" and len(shown) == 11  # inputs and relays, then ten blocks
