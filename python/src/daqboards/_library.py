@@ -161,7 +161,8 @@ class Session:
         return self._closed
 
     def close(self) -> None:
-        """Closes the session's drivers. Calling it again does nothing."""
+        """Closes the session's drivers (PCI_DriverClose, VARNO_DriverClose).
+        Calling it again does nothing."""
         if self._closed:
             return
         self._closed = True

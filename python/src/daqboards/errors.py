@@ -15,8 +15,8 @@ Status  Korvel (korvel.h)             Dremor (dremor.h)
 ------  ----------------------------  -------------------------------------
 1       DriverNotFound                DriverNotFound
 2                                     DriverVersionError
-3       NoBoard                       
-4       NoBoardRecorded               
+3       NoBoard
+4       NoBoardRecorded
 5       BoardRange                    AdTimeout
 6                                     NoBoardRecorded
 13                                    BoardRange
