@@ -119,11 +119,6 @@ def test_a_library_without_an_export_or_no_library_at_all_is_refused(monkeypatch
         _library.load("Probe2", {}, loader=missing)
 
 
-def test_ranges_mirror_the_documented_full_scales():
-    # Codes 0-3 divide +-10 V by 1, 2, 4, 8; codes 16-19 by 1, 10, 100, 1000.
-    assert dremor.RANGES == {0: 10, 1: 5, 2: 2.5, 3: 1.25, 16: 10, 17: 1, 18: 0.1, 19: 0.01}
-
-
 def test_ctest_runs_every_bench_the_tests_name(request):
     from conftest import PYTHON_DIR
     listed = re.search(r"set\(DAQ_PYTHON_BENCHES(.*?)\)", (PYTHON_DIR / "CMakeLists.txt").read_text(), re.S)

@@ -10,7 +10,7 @@ def test_the_relay_boards_and_their_inputs(korvel, bench):
     with korvel.open() as relays:
         assert [(b.model, b.read_inputs()) for b in relays.boards] == [("KORVEL", 0x0F0F), ("LUMAR", 0xA5)]
         relays[1].write(0x42)
-        assert (relays[1].relays, bench.relay_outputs(1)) == (0x42, 0x42)
+        assert (relays[1].relays, bench.DaqSimRelayOutputs(1)) == (0x42, 0x42)
 
 
 def test_the_multifunction_boards_and_a_steady_input(dremor):

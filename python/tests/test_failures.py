@@ -18,7 +18,7 @@ def open_fails(module, bench, error, status):
     for _ in range(2):  # the second try finds no session claimed and no driver held
         with pytest.raises(error) as raised:
             module.open()
-        assert (raised.value.status, bench.open_handles()) == (status, 0)
+        assert (raised.value.status, bench.DaqSimOpenHandles()) == (status, 0)
     return raised.value
 
 
@@ -40,7 +40,7 @@ def test_on_linux_without_a_multifunction_board_dremor_finds_none(korvel, dremor
     open_fails(dremor, bench, NoBoard, 14)
     with korvel.open() as relays:
         relays[0].write(0x0101)
-        assert (relays[0].relays, relays[0].read_inputs(), bench.relay_outputs(0)) == (0x0101, 0x0001, 0x0101)
+        assert (relays[0].relays, relays[0].read_inputs(), bench.DaqSimRelayOutputs(0)) == (0x0101, 0x0001, 0x0101)
 
 
 @pytest.mark.bench(LINUX_HOST)
@@ -56,7 +56,7 @@ def test_on_linux_background_acquisition_raises_and_ports_work(dremor, bench):
         assert not acquisition.running
         with pytest.raises(DriverVersionError):
             session.driver_version
-    assert bench.open_handles() == 0
+    assert bench.DaqSimOpenHandles() == 0
 
 
 @pytest.mark.bench(SMALL_FIFO)

@@ -24,12 +24,12 @@ def test_relays_and_inputs_round_trip(korvel, bench, number, inputs, patterns, n
         assert board.read_inputs() == inputs
         for pattern in patterns:
             board.write(pattern)
-            assert (bench.relay_outputs(number), board.relays) == (pattern, pattern)
-        bench.set_relay_inputs(number, new_inputs)
+            assert (bench.DaqSimRelayOutputs(number), board.relays) == (pattern, pattern)
+        bench.DaqSimSetRelayInputs(number, new_inputs)
         try:
             assert board.read_inputs() == new_inputs
         finally:
-            bench.set_relay_inputs(number, inputs)
+            bench.DaqSimSetRelayInputs(number, inputs)
 
 
 @pytest.mark.parametrize("number, pattern, error", [
@@ -39,10 +39,10 @@ def test_relays_and_inputs_round_trip(korvel, bench, number, inputs, patterns, n
 def test_a_pattern_too_wide_is_refused_before_any_port_access(korvel, bench, number, pattern, error):
     with korvel.open() as relays:
         relays[number].write(0x0F)
-        before = bench.port_accesses()
+        before = bench.DaqSimPortAccessCount()
         with pytest.raises(error):
             relays[number].write(pattern)
-        assert bench.port_accesses() == before and bench.relay_outputs(number) == 0x0F
+        assert bench.DaqSimPortAccessCount() == before and bench.DaqSimRelayOutputs(number) == 0x0F
 
 
 def test_the_active_board_number_is_recorded_and_checked(korvel):
@@ -57,16 +57,16 @@ def test_the_active_board_number_is_recorded_and_checked(korvel):
 def test_closing_is_idempotent_and_final(korvel, bench):
     relays = korvel.open()
     board = relays[0]
-    assert bench.open_handles() == 1
+    assert bench.DaqSimOpenHandles() == 1
     relays.close()
     relays.close()
-    assert relays.closed and bench.open_handles() == 0
+    assert relays.closed and bench.DaqSimOpenHandles() == 0
     for operation in (lambda: board.write(1), board.read_inputs, lambda: board.relays):
         with pytest.raises(ValueError, match="closed"):
             operation()
     with korvel.open() as again:
         assert len(again) == 2
-    assert bench.open_handles() == 0
+    assert bench.DaqSimOpenHandles() == 0
 
 
 def test_the_with_block_closes_on_an_exception_and_one_session_is_open_at_a_time(korvel, bench):
@@ -75,4 +75,4 @@ def test_the_with_block_closes_on_an_exception_and_one_session_is_open_at_a_time
             with pytest.raises(RuntimeError, match="already open"):
                 korvel.open()
             raise KeyError
-    assert relays.closed and bench.open_handles() == 0
+    assert relays.closed and bench.DaqSimOpenHandles() == 0

@@ -78,10 +78,3 @@ def test_a_background_acquisition_returns_every_sample_in_order(board, raw):
     assert amplitude == pytest.approx(SINE_VOLTS, rel=0.01)
     assert np.abs(residuals).max() < 2 * step
 
-
-def test_reading_from_a_background_acquisition_directly(board):
-    with board.background(0, 1, 400) as acquisition:
-        first, second = acquisition.read(300), acquisition.read(700)
-        assert acquisition.fetched == 1000 and acquisition.running
-    residuals, _ = sine_residuals(np.concatenate([first, second]), COUNTER_CLOCK_HZ / 400, SINE_HZ)
-    assert np.abs(residuals).max() < 2 * 5.0 / 2048
