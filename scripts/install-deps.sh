@@ -13,6 +13,7 @@ packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libcli1
           clang lld llvm pkgconf)
 
 missing=()
+packages+=(python3 python3-numpy python3-pytest python3-venv python3-pip)  # the Python package and its tests
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
