@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,23 @@ class CallLog {
 
  private:
   std::vector<std::string> lines_;
+};
+
+// How often each outcome of each call came up, for --stats: what a run
+// covered.
+class Stats {
+ public:
+  static void Count(const std::string& what) {
+    if (on()) ++counts()[what];
+  }
+  static bool& on() {
+    static bool enabled = false;
+    return enabled;
+  }
+  static std::map<std::string, uint64_t>& counts() {
+    static std::map<std::string, uint64_t> c;
+    return c;
+  }
 };
 
 // Checks a rule; on failure reports through `log` and aborts.

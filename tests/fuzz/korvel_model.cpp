@@ -230,6 +230,7 @@ class KorvelRun {
   void DriverInit() {
     uint16_t count = kCanary;
     const uint16_t status = api_.PCI_DriverInit(&count);
+    Count("PCI_DriverInit", status);
     log_.Add("PCI_DriverInit -> %u, count %u", status, count);
     // The old handle goes first; then the open.
     held_ = false;
@@ -259,6 +260,7 @@ class KorvelRun {
     for (uint16_t& w : out) w = kCanary;
     const uint16_t status = uint16_t(SlotCast<GetConfigSlots>(api_.PCI_GetConfigAddressSpace)(
         slot, &out[0], &out[1], &out[2], &out[3], &out[4], &out[5], &out[6]));
+    Count("PCI_GetConfigAddressSpace", status);
     log_.Add("PCI_GetConfigAddressSpace(0x%08X) -> %u, kind %u, base %04X %04X %04X %04X %04X %04X", slot, status,
              out[0], out[1], out[2], out[3], out[4], out[5], out[6]);
     uint16_t want = KORVEL_OK;
@@ -287,6 +289,7 @@ class KorvelRun {
     const uint16_t board = uint16_t(slot);
     const uint16_t status = uint16_t(SlotCast<OneSlot>(api_.PCI_ActiveBoard)(slot));
     log_.Add("PCI_ActiveBoard(0x%08X) -> %u", slot, status);
+    Count("PCI_ActiveBoard", status);
     const uint16_t want = board < table_.size() ? KORVEL_OK : KORVEL_ERR_BOARD_RANGE;
     FUZZ_CHECK(log_, status == want, "PCI_ActiveBoard: status %u, the contract says %u", status, want);
     if (status == KORVEL_OK) active_ = board;
@@ -302,8 +305,13 @@ class KorvelRun {
   void DriverClose() {
     const int got = api_.PCI_DriverClose();
     log_.Add("PCI_DriverClose -> %d", got);
+    Count("PCI_DriverClose", got != 0);
     FUZZ_CHECK(log_, (got != 0) == held_, "PCI_DriverClose: %d while the driver was %sheld", got, held_ ? "" : "not ");
     held_ = false;
+  }
+
+  static void Count(const char* what, unsigned status) {
+    if (Stats::on()) Stats::Count(std::string(what) + " -> " + std::to_string(status));
   }
 
   // One port access of the stated width while the driver is held, none
@@ -339,6 +347,7 @@ class KorvelRun {
     SlotCast<TwoSlotsVoid>(korvel ? reinterpret_cast<void (*)()>(api_.KORVEL_DO)
                                   : reinterpret_cast<void (*)()>(api_.LUMAR_DO))(portSlot, patternSlot);
     log_.Add("%s(0x%08X, 0x%08X)", korvel ? "KORVEL_DO" : "LUMAR_DO", portSlot, patternSlot);
+    Count(korvel ? "KORVEL_DO, accesses" : "LUMAR_DO, accesses", unsigned(bench_.trace().size()));
     ExpectOneAccess(korvel ? "KORVEL_DO" : "LUMAR_DO", AccessDir::kWrite, korvel ? 2 : 1, port, pattern);
   }
 
@@ -357,6 +366,7 @@ class KorvelRun {
       FUZZ_CHECK(log_, got == bench_.trace()[0].value, "%s: returned 0x%X, the port read 0x%X", what, got,
                  bench_.trace()[0].value);
     }
+    Count(korvel ? "KORVEL_DI, accesses" : "LUMAR_DI, accesses", unsigned(bench_.trace().size()));
     ExpectOneAccess(what, AccessDir::kRead, korvel ? 2 : 1, port, 0);
   }
 

@@ -3,7 +3,7 @@
 // seconds is spent. Builds with any compiler; the build names the target's
 // core in DAQ_FUZZ_ENTRY.
 //
-//   fuzz_X [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I]
+//   fuzz_X [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] [--stats]
 //   fuzz_X FILE...        replays inputs saved by a failing run (or libFuzzer's)
 //
 // When an input breaks a rule the process aborts; the handler first saves the
@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_report.h"
 #include "fuzz_targets.h"
 
 namespace {
@@ -99,10 +100,12 @@ int main(int argc, char** argv) {
       calls = UINT64_MAX;
     } else if (a == "--max-len" && value) {
       maxLen = size_t(std::strtoull(argv[++i], nullptr, 0));
+    } else if (a == "--stats") {
+      daqfuzz::Stats::on() = true;
     } else if (a == "--only" && value) {
       only = std::strtoull(argv[++i], nullptr, 0);
     } else if (a.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "usage: %s [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] | FILE...\n",
+      std::fprintf(stderr, "usage: %s [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] [--stats] | FILE...\n",
                    argv[0]);
       return 2;
     } else {
@@ -126,6 +129,7 @@ int main(int argc, char** argv) {
     g_current = nullptr;
     if (only != UINT64_MAX || done >= calls || (seconds > 0 && elapsed() >= seconds)) break;
   }
+  for (const auto& [what, n] : daqfuzz::Stats::counts()) std::printf("  %-48s %llu\n", what.c_str(), (unsigned long long)n);
   std::printf("seed %llu: %llu inputs, %llu library calls in %.1f s, no rule broken\n", (unsigned long long)seed,
               (unsigned long long)inputs, (unsigned long long)done, elapsed());
   return 0;
