@@ -175,7 +175,9 @@ class DremorRun {
     BuildBench();
     size_t calls = 0;
     const size_t prologue = in_.Percent(70) ? 2 + in_.Below(4) : 0;
-    for (size_t step = 0; !in_.exhausted() && calls < 300; ++step) {
+    // An input ends when its bytes do, after 300 calls, or once the library
+    // has made 300,000 port accesses (bench time, and so run time, bounded).
+    for (size_t step = 0; !in_.exhausted() && calls < 300 && bench_.portAccessCount() < 300000; ++step) {
       bench_.ClearTrace();
       sleptMsBefore_ = bench_.sleptMs();
       touchExpected_ = false;
@@ -437,7 +439,8 @@ class DremorRun {
         break;
       }
       default: {
-        const uint32_t hz = in_.OneOf<uint32_t>({4000000, 4000000, 1000000, 10000000, 32768, 1000});
+        const uint32_t hz = in_.Percent(90) ? in_.OneOf<uint32_t>({4000000, 1000000, 10000000})
+                                            : in_.OneOf<uint32_t>({32768, 1000});
         b->SetCounterClockHz(hz);
         log_.Add("bench: board 0x%04X counter clock %u Hz", b->IoBase(), hz);
         break;
@@ -916,9 +919,9 @@ class DremorRun {
     }
   }
 
-  // A count for a block: 0, small, or now and then up to 65535.
+  // A count for a block: 0, small, now and then larger, up to 65535 rarely.
   uint16_t BlockCount(uint32_t cap) {
-    uint32_t n = in_.Percent(80) ? in_.Below(20) : in_.Percent(90) ? in_.Below(400) : in_.U16();
+    uint32_t n = in_.Percent(80) ? in_.Below(20) : in_.Percent(95) ? in_.Below(400) : in_.U16();
     return uint16_t(n > cap ? cap : n);
   }
 
@@ -942,7 +945,7 @@ class DremorRun {
 
   void AdsPolling() {
     const char* what = "VARNO_AdsPolling";
-    const uint16_t count = BlockCount(65535);
+    const uint16_t count = BlockCount(in_.Percent(95) ? 400 : 65535);
     const uint32_t countSlot = count | in_.Garbage(16);
     const float canary = daqtest::FromBits(kCanaryFloat);
     std::vector<float> out(size_t(count) + 1, canary);
@@ -971,11 +974,11 @@ class DremorRun {
     const bool hex = in_.Bool();
     const char* what = hex ? "VARNO_AdsPacerHex" : "VARNO_AdsPacer";
     const uint16_t divisor = DivisorArg();
-    // Keep a block within some 300,000 bench microseconds.
+    // Keep a block within some 60,000 bench microseconds.
     MultifunctionBoard* b = BoardAt(activeRow_);
     const double hz = b && b->CounterClockHz() ? b->CounterClockHz() : 4e6;
     const double periodUs = (divisor == 0 ? 65536.0 : divisor) / hz * 1e6;
-    const uint16_t count = BlockCount(uint32_t(300000 / (periodUs < 12 ? 12 : periodUs)) + 1);
+    const uint16_t count = BlockCount(uint32_t(60000 / (periodUs < 12 ? 12 : periodUs)) + 1);
     const uint32_t countSlot = count | in_.Garbage(16), divisorSlot = divisor | in_.Garbage(16);
     const bool allowed = ConversionsAllowed();
     const Allowed expect = allowed ? PacerStatuses(count, divisor) : Allowed{DREMOR_ERR_BOARD_RANGE};

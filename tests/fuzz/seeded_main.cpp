@@ -4,6 +4,7 @@
 // core in DAQ_FUZZ_ENTRY.
 //
 //   fuzz_X [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] [--stats]
+//          [--write DIR]   keeps every input in DIR (how the seed corpus was made)
 //   fuzz_X FILE...        replays inputs saved by a failing run (or libFuzzer's)
 //
 // When an input breaks a rule the process aborts; the handler first saves the
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   uint64_t seed = 1, calls = 20000, only = UINT64_MAX;
   double seconds = 0;
   size_t maxLen = 1024;
+  std::string writeTo;  // a folder to keep every input in (a seed corpus)
   std::vector<char*> files{argv[0]};
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -100,12 +102,14 @@ int main(int argc, char** argv) {
       calls = UINT64_MAX;
     } else if (a == "--max-len" && value) {
       maxLen = size_t(std::strtoull(argv[++i], nullptr, 0));
+    } else if (a == "--write" && value) {
+      writeTo = argv[++i];
     } else if (a == "--stats") {
       daqfuzz::Stats::on() = true;
     } else if (a == "--only" && value) {
       only = std::strtoull(argv[++i], nullptr, 0);
     } else if (a.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "usage: %s [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] [--stats] | FILE...\n",
+      std::fprintf(stderr, "usage: %s [--seed N] [--calls N] [--seconds S] [--max-len N] [--only I] [--stats] [--write DIR] | FILE...\n",
                    argv[0]);
       return 2;
     } else {
@@ -124,6 +128,10 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> bytes = MakeInput(seed, index, maxLen);
     g_current = &bytes;
     g_index = index;
+    if (!writeTo.empty()) {
+      std::ofstream(writeTo + "/seed" + std::to_string(seed) + "-" + std::to_string(index), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
     done += DAQ_FUZZ_ENTRY(bytes.data(), bytes.size());
     ++inputs;
     g_current = nullptr;
