@@ -6,7 +6,8 @@
 #       libFuzzer with AddressSanitizer and UBSan when clang is installed
 #       (preset linux-fuzz; the corpus grows in build/linux-fuzz/fuzz-corpus/,
 #       crashes land in build/linux-fuzz/fuzz-artifacts/), the seeded loops of
-#       the linux-sim build otherwise. TARGETs: korvel dremor (all by default).
+#       the linux-sim build otherwise. TARGETs: korvel dremor daqctl (all by
+#       default).
 #
 #   scripts/fuzz.sh --planted [LIMIT]
 #       shows that the fuzzers catch real faults: for every patch in
@@ -23,7 +24,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-all_targets=(korvel dremor)
+all_targets=(korvel dremor daqctl)
 engine=${FUZZ_ENGINE:-}
 if [ -z "$engine" ]; then
   if command -v clang++ >/dev/null && ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
@@ -39,8 +40,7 @@ jobs=$(nproc)
 build() {
   local tree=$1 preset targets=()
   for t in "${all_targets[@]}"; do
-    targets+=("fuzz_$t")
-    [ "$engine" = libfuzzer ] && targets+=("fuzz_${t}_libfuzzer")
+    if [ "$engine" = libfuzzer ]; then targets+=("fuzz_${t}_libfuzzer"); else targets+=("fuzz_$t"); fi
   done
   if [ "$engine" = libfuzzer ]; then preset=linux-fuzz; else preset=linux-sim; fi
   (cd "$tree" && cmake --preset "$preset" >/dev/null &&

@@ -10,6 +10,7 @@ namespace daqfuzz {
 
 size_t KorvelFuzzOne(const uint8_t* data, size_t size);
 size_t DremorFuzzOne(const uint8_t* data, size_t size);
+size_t DaqctlFuzzOne(const uint8_t* data, size_t size);
 
 }  // namespace daqfuzz
 

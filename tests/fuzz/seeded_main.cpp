@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     if (only != UINT64_MAX || done >= calls || (seconds > 0 && elapsed() >= seconds)) break;
   }
   for (const auto& [what, n] : daqfuzz::Stats::counts()) std::printf("  %-48s %llu\n", what.c_str(), (unsigned long long)n);
-  std::printf("seed %llu: %llu inputs, %llu library calls in %.1f s, no rule broken\n", (unsigned long long)seed,
+  std::printf("seed %llu: %llu inputs, %llu calls in %.1f s, no rule broken\n", (unsigned long long)seed,
               (unsigned long long)inputs, (unsigned long long)done, elapsed());
   return 0;
 }
