@@ -831,14 +831,22 @@ class DremorRun {
     MultifunctionBoard* b = BoardAt(activeRow_);
     if (!b) return {DREMOR_ERR_AD_TIMEOUT};  // AdStatus floats high: never a low phase
     const daqsim::AdConverter& c = b->converter();
+    if (c.EocStuckHigh()) return {DREMOR_ERR_AD_TIMEOUT};  // never a low phase
+    // A conversion under way when the block starts (the pacer was running)
+    // makes a first sample whatever the new divisor; a second one needs a
+    // pulse of the pacer as the block set it.
+    const uint64_t pending = c.PendingCompletionNs();
+    const bool underWay = PacerMayRun(b) || (pending != daqsim::AdConverter::kNever && pending > bench_.NowNs());
+    const Allowed noPulse = count == 1 && underWay ? Allowed{DREMOR_OK, DREMOR_ERR_AD_TIMEOUT}
+                                                   : Allowed{DREMOR_ERR_AD_TIMEOUT};
     const uint32_t hz = b->CounterClockHz();
-    if (c.EocStuckHigh() || b->timer().ClockStopped() || hz == 0 || divisor == 1) return {DREMOR_ERR_AD_TIMEOUT};
+    if (b->timer().ClockStopped() || hz == 0 || divisor == 1) return noPulse;
     if (c.NeverFinishes()) {
       return count == 1 ? Allowed{DREMOR_OK, DREMOR_ERR_AD_TIMEOUT} : Allowed{DREMOR_ERR_AD_TIMEOUT};
     }
     if (b->state().neverFinishesAt != UINT64_MAX) return {DREMOR_OK, DREMOR_ERR_AD_TIMEOUT};
     const double period = (divisor == 0 ? 65536.0 : double(divisor)) / hz;
-    if (period > 0.070) return {DREMOR_ERR_AD_TIMEOUT};  // beyond 65531 status reads of 1 us
+    if (period > 0.070) return noPulse;  // beyond 65531 status reads of 1 us
     if (period < 50e-6 || period > 0.030) return {DREMOR_OK, DREMOR_ERR_AD_TIMEOUT};
     return {DREMOR_OK};
   }
