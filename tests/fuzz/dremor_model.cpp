@@ -175,9 +175,9 @@ class DremorRun {
     BuildBench();
     size_t calls = 0;
     const size_t prologue = in_.Percent(70) ? 2 + in_.Below(4) : 0;
-    // An input ends when its bytes do, after 300 calls, or once the library
-    // has made 300,000 port accesses (bench time, and so run time, bounded).
-    for (size_t step = 0; !in_.exhausted() && calls < 300 && bench_.portAccessCount() < 300000; ++step) {
+    // An input ends when its bytes do, after 150 calls, or once the library
+    // has made 100,000 port accesses (bench time, and so run time, bounded).
+    for (size_t step = 0; !in_.exhausted() && calls < 150 && bench_.portAccessCount() < 100000; ++step) {
       bench_.ClearTrace();
       sleptMsBefore_ = bench_.sleptMs();
       touchExpected_ = false;
