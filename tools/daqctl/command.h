@@ -46,19 +46,25 @@ enum class MachineSetup { kPrepare, kAsItStands };
 // status.
 int RunCommandLine(const std::vector<std::string>& argv, MachineSetup setup);
 
-// An option that takes a number in decimal, 0x-hex or 0b-binary notation. The
-// parser keeps the text; Get() (called from Check()) converts it, and a bad
-// number is a usage error naming the option.
+// An option that takes a number in decimal, 0x-hex or 0b-binary notation
+// (ParseWholeNumber). The parser keeps the text; Get() (called from Check())
+// converts it, and a bad number is a usage error naming the option.
 class NumberOption {
  public:
   // `names` as CLI11 takes them ("--set,-s"); messages name the first.
   CLI::Option* Add(CLI::App& app, const std::string& names, const std::string& help);
   std::optional<uint32_t> Get() const;  // nullopt when the option was not given
+  bool given() const { return !text_.empty(); }
 
  private:
   std::string name_;
   std::string text_;
 };
+
+// For the options CLI11 converts itself (unsigned integers): the same
+// notation as NumberOption, the text rewritten in decimal before CLI11 reads
+// it, so that its own conversion never sees a leading zero (octal to it).
+CLI::Option* AcceptNumbers(CLI::Option* option);
 
 }  // namespace daqctl
 

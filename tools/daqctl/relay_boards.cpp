@@ -13,7 +13,7 @@ KorvelSession::KorvelSession() {
   // No board: the driver is held all the same, and closed by the destructor.
   if (status == KORVEL_ERR_NO_BOARD) return;
   // Any other failure leaves nothing open.
-  if (status != KORVEL_OK) throw Failure(kExitFailure, KorvelStatusText(status));
+  if (status != KORVEL_OK) throw Failure(kExitFailure, KorvelOpenFailureText(status));
   count_ = count;
 }
 
@@ -29,16 +29,29 @@ const char* ModelName(uint16_t kind) {
   return kind == RELAY_KIND_KORVEL ? "KORVEL" : kind == RELAY_KIND_LUMAR ? "LUMAR" : "unknown";
 }
 
-void ListRelayBoards() {
+unsigned RelayCount(uint16_t kind) { return kind == RELAY_KIND_KORVEL ? 16 : 8; }
+
+std::string ListRelayBoards(bool verbose) {
   KorvelSession session;
-  fmt::print("Relay boards (Korvel): {}\n", session.count());
-  if (session.count() > 0) fmt::print("  #  model    slot    base0  base1  base2  base3  base4  base5\n");
+  std::string text = fmt::format("Relay boards (Korvel): {}\n", session.count());
+  if (session.count() > 0) text += "  #  model    slot    base0  base1  base2  base3  base4  base5\n";
   for (uint16_t n = 0; n < session.count(); ++n) {
     const RelayBoardInfo info = session.Query(n);
-    fmt::print("  {:<2} {:<8} {:<7}", n, ModelName(info.kind), BoardSlot(Family::kRelay, n));
-    for (uint16_t w : info.base) fmt::print(" {:#06x}", w);
-    fmt::print("\n");
+    text += fmt::format("  {:<2} {:<8} {:<7}", n, ModelName(info.kind), BoardSlot(Family::kRelay, n));
+    for (uint16_t w : info.base) text += fmt::format(" {:#06x}", w);
+    text += "\n";
+    if (verbose) {
+      const bool korvel = info.kind == RELAY_KIND_KORVEL;
+      const uint16_t block = info.base[RELAY_BOARD_BLOCK_BAR];
+      text += fmt::format("     {} relays, {} inputs; board block (base{}) {:#06x}-{:#06x}: outputs at {:#06x}, "
+                          "inputs at {:#06x}\n",
+                          RelayCount(info.kind), RelayCount(info.kind), RELAY_BOARD_BLOCK_BAR, block,
+                          block + RELAY_BOARD_BLOCK_SIZE - 1,
+                          block + (korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET),
+                          block + (korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET));
+    }
   }
+  return text;
 }
 
 }  // namespace daqctl

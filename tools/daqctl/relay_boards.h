@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "daqctl.h"
 #include "korvel.h"
@@ -26,8 +27,12 @@ class KorvelSession : public LibrarySession {
 };
 
 const char* ModelName(uint16_t kind);
+// Relays (and inputs) of a model: 16 on a KORVEL board, 8 on a LUMAR board.
+unsigned RelayCount(uint16_t kind);
 
-void ListRelayBoards();
+// The relay part of `list`: the boards one scan finds, with `verbose` what
+// each one has.
+std::string ListRelayBoards(bool verbose);
 
 }  // namespace daqctl
 

@@ -6,6 +6,8 @@
 
 #include <iterator>
 
+#include "acquisition_rate.h"
+#include "command.h"
 #include "daqctl.h"
 #include "varno_ioctl.h"
 
@@ -30,14 +32,21 @@ const RangeRow* FindRange(unsigned code) {
 
 }  // namespace
 
-VarnoSession::VarnoSession() {
+VarnoSession::VarnoSession() { Open(false); }
+VarnoSession::VarnoSession(NoInterruptDeviceAllowed) { Open(true); }
+
+void VarnoSession::Open(bool allowNoInterruptDevice) {
   unsigned short count = 0;
-  const uint16_t status = VARNO_DriverInit(&count);
-  if (status != DREMOR_OK && status != DREMOR_ERR_NO_BOARD) {
+  // The library opens the interrupt device of the active board (0 until one
+  // is selected).
+  const unsigned device = VARNO_WhichBoardActive();
+  status_ = VARNO_DriverInit(&count);
+  if (status_ == DREMOR_ERR_NO_INTERRUPT_DEVICE && allowNoInterruptDevice) return;
+  if (status_ != DREMOR_OK && status_ != DREMOR_ERR_NO_BOARD) {
     VARNO_DriverClose();
-    throw Failure(kExitFailure, DremorStatusText(status));
+    throw Failure(kExitFailure, DremorOpenFailureText(status_, device));
   }
-  count_ = status == DREMOR_OK ? count : 0;
+  count_ = status_ == DREMOR_OK ? count : 0;
 }
 
 void VarnoSession::Select(unsigned board) {
@@ -45,7 +54,15 @@ void VarnoSession::Select(unsigned board) {
     throw Failure(kExitFailure, fmt::format("there is no multifunction board {} (boards found: {})", board, count_));
   }
   const uint16_t status = VARNO_ActiveBoard(uint16_t(board));
-  if (status != DREMOR_OK) throw Failure(kExitFailure, fmt::format("board {}: {}", board, DremorStatusText(status)));
+  if (status != DREMOR_OK) {
+    throw Failure(kExitFailure, fmt::format("board {}: {}", board, DremorOpenFailureText(status, board)));
+  }
+}
+
+std::optional<uint16_t> VarnoSession::DriverVersion() {
+  unsigned short version = 0;
+  if (VARNO_GetDriverVersion(&version) != DREMOR_OK) return std::nullopt;
+  return version;
 }
 
 void CheckDremor(uint16_t status, const char* what) {
@@ -81,53 +98,81 @@ std::string RangeList() {
   return list;
 }
 
-float CodeToVolts(uint16_t word, float fullScale) {
-  // (code - mid-scale) has at most 12 significant bits and the step is a
-  // power of two: the products are exact in double precision, so the
-  // conversion to float is the one rounding.
-  const double code = double(word & VARNO_AD_CODE_MASK);
-  return float((code - VARNO_AD_MID_SCALE) * double(VARNO_AD_STEP) * double(fullScale));
-}
-
 void AddBoardOption(CLI::App& app, unsigned& board) {
-  app.add_option("--board,-b", board, "multifunction board number")->capture_default_str();
+  AcceptNumbers(app.add_option("--board,-b", board, "multifunction board number")->capture_default_str());
 }
 
 void AddChannelOption(CLI::App& app, unsigned& channel) {
-  app.add_option("--channel,-c", channel, fmt::format("input channel 0-{}", VARNO_CHANNELS - 1))
-      ->capture_default_str();
+  AcceptNumbers(app.add_option("--channel,-c", channel, fmt::format("input channel 0-{}", VARNO_CHANNELS - 1))
+                    ->capture_default_str());
 }
 
 void AddRangeOption(CLI::App& app, unsigned& range, const std::string& help) {
-  app.add_option("--range,-r", range, help)->capture_default_str();
+  AcceptNumbers(app.add_option("--range,-r", range, help)->capture_default_str());
 }
 
-void ListMultifunctionBoards() {
-  // The interrupt driver is installed per board present: without one there
-  // is no multifunction board to list, which is no failure of `list`.
-  unsigned short probe = 0;
-  const uint16_t status = VARNO_DriverInit(&probe);
-  VARNO_DriverClose();
-  if (status == DREMOR_ERR_NO_INTERRUPT_DEVICE) {
-    fmt::print("Multifunction boards (Dremor): 0 (no interrupt driver {}0 installed)\n", VARNO_DEVICE_PREFIX);
-    return;
+namespace {
+
+// What `list --verbose` tells of a selected board beyond its row.
+std::string BoardDetails(unsigned board) {
+  std::string text;
+  const std::optional<uint16_t> driver = VarnoSession::DriverVersion();
+  text += fmt::format("     interrupt driver: {}\n", driver ? VersionText(*driver) : "none answers");
+  text += fmt::format("     analog inputs: {} channels, {} bits ({} codes), ranges {}\n", VARNO_CHANNELS, VARNO_AD_BITS,
+                      VARNO_AD_MAX_CODE + 1, RangeList());
+  const std::optional<double> clock = CounterClockHz(board);
+  if (clock) {
+    const uint32_t background = SmallestDivisor(AcquireMode::kBackground, *clock);
+    const uint32_t pacer = SmallestDivisor(AcquireMode::kPacer, *clock);
+    text += fmt::format("     fastest rate at the {} counter clock: {} in background mode (divisor {}), {} in "
+                        "pacer mode (divisor {})\n",
+                        Hertz(*clock), Hertz(*clock / background), background, Hertz(*clock / pacer), pacer);
+  } else {
+    text += fmt::format("     fastest rate: {} (one conversion per 8 us; the divisor that gives it depends on the "
+                        "counter clock, which this machine cannot tell)\n",
+                        Hertz(1 / kConversionSeconds));
   }
-  VarnoSession session;
-  fmt::print("Multifunction boards (Dremor): {}\n", session.count());
-  if (session.count() > 0) fmt::print("  #  model    slot    io     dio    ad     irq\n");
+  text += fmt::format("     digital I/O: 16 outputs, 16 inputs; 8254 timer: {} counters (counter 0 paces the "
+                      "A/D converter)\n",
+                      VARNO_COUNTERS);
+  return text;
+}
+
+}  // namespace
+
+MultifunctionListing ListMultifunctionBoards(bool verbose) {
+  MultifunctionListing listing;
+  VarnoSession session(VarnoSession::NoInterruptDeviceAllowed{});
+  listing.status = session.openStatus();
+  if (listing.status == DREMOR_ERR_NO_INTERRUPT_DEVICE) {
+    listing.text = fmt::format("Multifunction boards (Dremor): 0 ({})\n",
+                               DremorOpenFailureText(listing.status, VARNO_WhichBoardActive()));
+    return listing;
+  }
+  listing.driverVersion = VarnoSession::DriverVersion();
+  std::string& text = listing.text;
+  text = fmt::format("Multifunction boards (Dremor): {}\n", session.count());
+  if (session.count() == 0) return listing;
+  if (verbose) text += "  (each board is selected to read its interrupt line: selecting a board resets it)\n";
+  text += verbose ? "  #  model    slot    io     dio    ad     irq\n" : "  #  model    slot    io     dio    ad\n";
   for (uint16_t n = 0; n < session.count(); ++n) {
-    unsigned short io = 0, dio = 0, ad = 0, irq = 0;
+    unsigned short io = 0, dio = 0, ad = 0;
     CheckDremor(VARNO_GetConfigAddressSpace(n, &io, &dio, &ad), "reading the board table");
-    // The interrupt line is reported for the active board only.
-    const uint16_t selected = VARNO_ActiveBoard(n);
-    std::string irqText = "-";
-    if (selected == DREMOR_OK || selected == DREMOR_ERR_NO_INTERRUPT_DEVICE) {
-      VARNO_GetIrqNo(&irq);
-      irqText = fmt::format("{}", irq);
+    text += fmt::format("  {:<2} {:<8} {:<7} {:#06x} {:#06x} {:#06x}", n, "VARNO", BoardSlot(Family::kMultifunction, n),
+                        io, dio, ad);
+    if (!verbose) {
+      text += "\n";
+      continue;
     }
-    fmt::print("  {:<2} {:<8} {:<7} {:#06x} {:#06x} {:#06x} {}\n", n, "VARNO", BoardSlot(Family::kMultifunction, n),
-               io, dio, ad, irqText);
+    // The interrupt line is reported for the active board only. A board
+    // whose interrupt device cannot be opened is active all the same.
+    const uint16_t selected = VARNO_ActiveBoard(n);
+    unsigned short irq = 0;
+    if (selected == DREMOR_OK || selected == DREMOR_ERR_NO_INTERRUPT_DEVICE) VARNO_GetIrqNo(&irq);
+    text += selected == DREMOR_OK || selected == DREMOR_ERR_NO_INTERRUPT_DEVICE ? fmt::format(" {}\n", irq) : " -\n";
+    text += BoardDetails(n);
   }
+  return listing;
 }
 
 }  // namespace daqctl

@@ -6,10 +6,12 @@
 #define DAQCTL_VARNO_BOARDS_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "daqctl.h"
 #include "dremor.h"
+#include "sample_codes.h"
 #include "varno_board_map.h"
 
 namespace CLI {
@@ -21,10 +23,25 @@ namespace daqctl {
 // Dremor's drivers: the port-access driver and the interrupt driver.
 class VarnoSession : public LibrarySession {
  public:
+  // Opens both drivers and scans; a failure throws Failure(kExitFailure)
+  // naming its cause.
   VarnoSession();
+  // The same, but a missing interrupt driver (status 101) is no failure: the
+  // session then has no board, and openStatus() says 101.
+  struct NoInterruptDeviceAllowed {};
+  explicit VarnoSession(NoInterruptDeviceAllowed);
   ~VarnoSession() { VARNO_DriverClose(); }
-  // Makes `board` active; every operation of the board needs it first.
+  // Makes `board` active; every operation of the board needs it first. It
+  // resets the board, and the library waits 100 ms.
   void Select(unsigned board);
+  uint16_t openStatus() const { return status_; }
+  // The version of the interrupt driver of the board the library holds
+  // (the active one), when it answers.
+  static std::optional<uint16_t> DriverVersion();
+
+ private:
+  void Open(bool allowNoInterruptDevice);
+  uint16_t status_ = DREMOR_OK;
 };
 
 // Throws Failure(kExitFailure) with "what: <status text>" unless `status` is
@@ -40,16 +57,20 @@ float RangeVolts(unsigned code);
 // The codes and their full scales, for help: "<code> +-<volts> V, <code> +-<volts>, ...".
 std::string RangeList();
 
-// A sample word in volts, as the library converts it: (code - mid-scale) x
-// step x full scale, computed exactly and rounded once to single precision.
-float CodeToVolts(uint16_t word, float fullScale);
-
 // The options of the multifunction commands.
 void AddBoardOption(CLI::App& app, unsigned& board);
 void AddChannelOption(CLI::App& app, unsigned& channel);
 void AddRangeOption(CLI::App& app, unsigned& range, const std::string& help);
 
-void ListMultifunctionBoards();
+// The multifunction part of `list`: the boards one scan finds (nothing is
+// selected), or with `verbose` each board selected in turn (which resets it)
+// for its interrupt line and driver, with what it can measure.
+struct MultifunctionListing {
+  uint16_t status = DREMOR_OK;               // VARNO_DriverInit's
+  std::optional<uint16_t> driverVersion;     // the interrupt driver of board 0, when it answers
+  std::string text;                          // the lines `list` prints
+};
+MultifunctionListing ListMultifunctionBoards(bool verbose);
 
 }  // namespace daqctl
 

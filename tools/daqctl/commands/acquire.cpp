@@ -1,77 +1,265 @@
-// acquire: a pacer-clocked or background acquisition of N samples, as CSV or
-// JSON, optionally drawn as a picture.
+// acquire: a pacer-clocked block or a background acquisition, written as CSV
+// or JSON as the samples arrive, optionally drawn as a picture.
 #include "acquire.h"
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
+#if defined(_WIN32)
+#include <io.h>
+#define DAQCTL_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define DAQCTL_ISATTY(fd) isatty(fd)
+#endif
+
 #include "command.h"
+#include "daqctl.h"
+#include "stop_request.h"
 #include "varno_boards.h"
 
 namespace daqctl {
 namespace {
 
-// The most samples one background acquisition takes.
-constexpr uint32_t kMaxBackgroundSamples = 1000000;
+// A pacer block holds at most this many samples (the library's count is 16 bits).
+constexpr uint64_t kMaxPacerSamples = 65535;
+// A pacer block longer than this is announced with its expected duration.
+constexpr double kAnnounceSeconds = 1.0;
 
-Series AcquirePacer(const AcquireArgs& args) {
-  Series s;
-  if (args.raw) {
-    std::vector<uint16_t> words(args.count);
-    CheckDremor(VARNO_AdsPacerHex(words.data(), uint16_t(args.count), uint16_t(args.divisor)),
-                "pacer-clocked block");
-    AppendRawSamples(s, words.data(), words.size(), args.range);
-  } else {
-    std::vector<float> v(args.count);
-    CheckDremor(VARNO_AdsPacer(v.data(), uint16_t(args.count), uint16_t(args.divisor)), "pacer-clocked block");
-    s.volts.assign(v.begin(), v.end());
+// Whether two paths name the same file: the same file on disk (links and
+// different spellings included), or, for files still to be made, the same
+// path once resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ea, eb;
+  if (fs::equivalent(a, b, ea)) return true;
+  const fs::path ca = fs::weakly_canonical(a, ea), cb = fs::weakly_canonical(b, eb);
+  return !ea && !eb ? ca == cb : fs::path(a).lexically_normal() == fs::path(b).lexically_normal();
+}
+
+// "divisor 1000 of the 4 MHz counter clock: 4 kHz"
+std::string RateText(uint32_t divisor, std::optional<double> clockHz) {
+  if (!clockHz) return fmt::format("divisor {} of the counter clock (rate unknown: give --clock)", divisor);
+  return fmt::format("{} (divisor {} of the {} counter clock)", Hertz(*clockHz / divisor), divisor, Hertz(*clockHz));
+}
+
+// The message for a pacer block that timed out, with the causes that fit
+// what is known about the rate.
+std::string PacerTimeoutText(const AcquireArgs& args, std::optional<double> clockHz) {
+  std::string text = "the pacer-clocked block timed out: no conversion finished in time";
+  if (!clockHz) {
+    return text + fmt::format("; the divisor may be too small for the converter (8 us per conversion; the "
+                              "smallest divisor is the counter clock x 9 us: give --clock to have it checked), "
+                              "or the pacer is not running (is the board's counter clock running?)");
   }
-  return s;
+  text += "; the pacer is not running (is the board's counter clock running?)";
+  const double period = args.divisor / *clockHz;
+  // The library waits for one conversion tens of milliseconds (about 65,000
+  // status reads).
+  if (period > 0.02) {
+    text += fmt::format(", or its period of {} is longer than the library waits for one conversion: use a "
+                        "smaller divisor",
+                        Seconds(period));
+  }
+  return text;
+}
+
+// A block of the board's words from the library: words it did not write keep
+// this value, which no 12-bit code has.
+constexpr uint16_t kUnwritten = 0xFFFF;
+
+AcquisitionEnd AcquirePacer(const AcquireArgs& args, std::optional<double> clockHz, Recording& recording) {
+  AcquisitionEnd end;
+  // Asked to stop while the board was being prepared: no block at all.
+  if ((end.signal = StopRequests::Pending()) != 0) return end;
+  if (args.progress) {
+    if (clockHz && args.count * args.divisor / *clockHz >= kAnnounceSeconds) {
+      fmt::print(stderr, "acquiring {} samples at {}: about {} (a pacer block runs to its end)\n", args.count,
+                 Hertz(*clockHz / args.divisor), Seconds(args.count * args.divisor / *clockHz));
+    } else if (!clockHz && args.count >= 10000) {
+      fmt::print(stderr, "acquiring {} samples, divisor {} (give --clock to know how long it takes)\n", args.count,
+                 args.divisor);
+    }
+  }
+  std::vector<uint16_t> words(args.count, kUnwritten);
+  const uint16_t status = VARNO_AdsPacerHex(words.data(), uint16_t(args.count), uint16_t(args.divisor));
+  if (status == DREMOR_ERR_AD_TIMEOUT) {
+    // The samples before the failing one are kept.
+    size_t kept = 0;
+    while (kept < words.size() && words[kept] != kUnwritten) ++kept;
+    recording.Add(words.data(), kept);
+    end.error = PacerTimeoutText(args, clockHz);
+    return end;
+  }
+  CheckDremor(status, "pacer-clocked block");
+  recording.Add(words.data(), words.size());
+  // A stop asked for during the block: the block is complete, but the
+  // request is reported all the same.
+  end.signal = StopRequests::Pending();
+  return end;
 }
 
 struct Acquire final : Handler {
   AcquireArgs args;
   NumberOption divisorText, countText;
+  std::string modeText = "pacer";
+  std::string format = "csv";
+  std::string output, plot;
+  std::string durationText, clockText;
+  bool continuous = false;
 
   void Check() override {
     args.divisor = divisorText.Get().value_or(args.divisor);
-    args.count = countText.Get().value_or(args.count);
     CheckChannel(args.channel);
     CheckRangeCode(args.range);
     if (args.divisor == 0 || args.divisor > 0xFFFF) throw Failure(kExitUsage, "--divisor must be 1 to 65535");
-    if (args.mode != "pacer" && args.mode != "background") {
+    if (modeText != "pacer" && modeText != "background") {
       throw Failure(kExitUsage, "--mode must be pacer or background");
     }
-    const uint32_t maxCount = args.mode == "pacer" ? 65535u : kMaxBackgroundSamples;
-    if (args.count == 0 || args.count > maxCount) {
-      throw Failure(kExitUsage, fmt::format("--count must be 1 to {} in {} mode", maxCount, args.mode));
+    args.mode = modeText == "pacer" ? AcquireMode::kPacer : AcquireMode::kBackground;
+    if (format != "csv" && format != "json") throw Failure(kExitUsage, "--format must be csv or json");
+    if (int(countText.given()) + int(!durationText.empty()) + int(continuous) > 1) {
+      throw Failure(kExitUsage, "give one of --count, --duration and --continuous");
     }
-    if (args.format != "csv" && args.format != "json") throw Failure(kExitUsage, "--format must be csv or json");
+    if (countText.given()) {
+      args.count = *countText.Get();
+      if (args.mode == AcquireMode::kPacer && (args.count == 0 || args.count > kMaxPacerSamples)) {
+        throw Failure(kExitUsage, fmt::format("--count must be 1 to {} in pacer mode", kMaxPacerSamples));
+      }
+      if (args.count == 0) throw Failure(kExitUsage, "--count must be 1 or more");
+    }
+    if (!durationText.empty()) {
+      args.duration = ParseDecimal(durationText);
+      if (!args.duration || *args.duration <= 0) {
+        throw Failure(kExitUsage, fmt::format("--duration: not a positive number of seconds: '{}'", durationText));
+      }
+    }
+    if (continuous) {
+      if (args.mode == AcquireMode::kPacer) {
+        throw Failure(kExitUsage, "--continuous needs --mode background (a pacer block has a size)");
+      }
+      args.count = 0;
+    }
+    if (!clockText.empty()) {
+      args.clockHz = ParseDecimal(clockText);
+      if (!args.clockHz || *args.clockHz < kMinCounterClockHz || *args.clockHz > kMaxCounterClockHz) {
+        throw Failure(kExitUsage, fmt::format("--clock: '{}' is no counter clock: give its frequency in Hz, "
+                                              "from {:g} Hz to {:g} MHz (an 8254 counts at most 10 MHz)",
+                                              clockText, kMinCounterClockHz, kMaxCounterClockHz / 1e6));
+      }
+      CheckRate(*args.clockHz);
+    }
+    if (!output.empty() && !plot.empty() && SameFile(output, plot)) {
+      throw Failure(kExitUsage, fmt::format("--output and --plot name the same file ({}): the picture would "
+                                            "overwrite the samples",
+                                            plot));
+    }
+  }
+
+  // Refuses a divisor the converter cannot follow at `clockHz`, and turns a
+  // duration into a count of samples.
+  void CheckRate(double clockHz) {
+    const uint32_t smallest = SmallestDivisor(args.mode, clockHz);
+    if (args.divisor < smallest) {
+      const bool pacer = args.mode == AcquireMode::kPacer;
+      throw Failure(kExitUsage,
+                    fmt::format("--divisor {} is too fast for the converter: at the {} counter clock it paces a "
+                                "conversion every {}, but a conversion takes 8 us{}; the smallest divisor that "
+                                "works in {} mode is {} ({})",
+                                args.divisor, Hertz(clockHz), Seconds(args.divisor / clockHz),
+                                pacer ? " and the library's polling of its end 1 us more" : "",
+                                pacer ? "pacer" : "background", smallest, Hertz(clockHz / smallest)));
+    }
+    if (args.duration) {
+      const double samples = std::round(*args.duration * clockHz / args.divisor);
+      const double most = args.mode == AcquireMode::kPacer ? double(kMaxPacerSamples) : double(UINT32_MAX);
+      if (samples < 1 || samples > most) {
+        throw Failure(kExitUsage, fmt::format("--duration {} s is {:.0f} samples at {}: {} mode takes 1 to {:.0f}",
+                                              *args.duration, samples, Hertz(clockHz / args.divisor),
+                                              args.mode == AcquireMode::kPacer ? "pacer" : "background", most));
+      }
+      args.count = uint64_t(samples);
+    }
   }
 
   int Run() override {
+    // The rate, before any library call: the machine may know the clock.
+    std::optional<double> clock = args.clockHz;
+    const std::optional<double> machineClock = CounterClockHz(args.board);
+    if (!clock) {
+      clock = machineClock;
+      if (clock) CheckRate(*clock);
+    } else if (machineClock && *machineClock != *clock) {
+      fmt::print(stderr, "daqctl: note: --clock {} differs from the board's counter clock ({}); using --clock\n",
+                 Hertz(*clock), Hertz(*machineClock));
+    }
+    if (args.duration && !clock) {
+      throw Failure(kExitUsage, "--duration needs the counter clock, which this machine cannot tell: give --clock");
+    }
+    StopRequests stopRequests;
     VarnoSession session;
     session.Select(args.board);
     CheckDremor(VARNO_SetChannelConfig(uint8_t(args.channel), uint16_t(args.range)), "configuring the channel");
-    const std::optional<double> clock = args.clockHz ? args.clockHz : CounterClockHz(args.board);
-    Series s = args.mode == "pacer" ? AcquirePacer(args) : AcquireBackground(args, clock);
-    if (clock && *clock > 0) s.sampleSeconds = double(args.divisor) / *clock;
-    s.title = fmt::format("board {}, channel {}, +-{} V, {} samples, divisor {}", args.board, args.channel,
-                          RangeVolts(args.range), s.volts.size(), args.divisor);
+    // The files once the board is ready (a board that cannot be used leaves
+    // an existing file as it was), before the acquisition starts.
+    std::unique_ptr<OutputFile> file = OutputFile::Open(output);
+    std::unique_ptr<OutputFile> plotFile = plot.empty() ? nullptr : OutputFile::Open(plot);
 
-    const std::string text = args.format == "csv" ? FormatCsv(s) : FormatJson(s);
-    if (args.output.empty()) {
-      std::fwrite(text.data(), 1, text.size(), stdout);
-    } else {
-      WriteFile(args.output, text);
-      fmt::print(stderr, "wrote {} samples to {}\n", s.volts.size(), args.output);
+    RecordingInfo info;
+    info.tool = ToolName();
+    info.board = args.board;
+    info.slot = BoardSlot(Family::kMultifunction, args.board);
+    info.channel = args.channel;
+    info.rangeCode = args.range;
+    info.rangeVolts = RangeVolts(args.range);
+    info.mode = modeText;
+    info.divisor = args.divisor;
+    info.clockHz = clock;
+    info.startTime = UtcTimestamp();
+    info.codes = args.raw;
+    std::unique_ptr<SampleWriter> writer =
+        format == "csv" ? MakeCsvWriter(std::move(file), info) : MakeJsonWriter(std::move(file), info);
+    WaveformPlot picture;
+    Recording recording{*writer, plotFile ? &picture : nullptr, info.rangeVolts};
+
+    // A failure of the board or a driver ends the acquisition, not the file:
+    // what was recorded is kept and the document completed.
+    AcquisitionEnd end;
+    try {
+      end = args.mode == AcquireMode::kPacer ? AcquirePacer(args, clock, recording)
+                                             : AcquireBackground(args, clock, recording);
+    } catch (const Failure& f) {
+      end.error = f.what();
     }
-    if (!args.plot.empty()) {
-      WriteFile(args.plot, RenderSvg(s, RangeVolts(args.range)));
-      fmt::print(stderr, "drew the waveform to {}\n", args.plot);
+    const std::string ending = end.signal    ? fmt::format("interrupted by {}", StopRequests::Name(end.signal))
+                               : !end.error.empty() ? "failed: " + end.error
+                                                    : "complete";
+    writer->Finish(ending);
+    const std::string saved = fmt::format("{} samples saved to {}", writer->samples(), writer->fileName());
+    if (plotFile) {
+      const std::string title = fmt::format("board {}, channel {}, +-{} V, {} samples, {}", args.board, args.channel,
+                                            info.rangeVolts, writer->samples(), RateText(args.divisor, clock));
+      plotFile->Write(picture.Render(title, info.rangeVolts, info.SamplePeriod()));
+      plotFile->Close();
     }
+    if (writer->overRange() > 0) {
+      fmt::print(stderr, "daqctl: {} of {} samples lie at an end of the range (over range): flagged in {}\n",
+                 writer->overRange(), writer->samples(), writer->fileName());
+    }
+    if (end.signal) {
+      fmt::print(stderr, "daqctl: interrupted by {}: the acquisition was stopped; {}\n",
+                 StopRequests::Name(end.signal), saved);
+      return 128 + end.signal;
+    }
+    if (!end.error.empty()) throw Failure(kExitFailure, fmt::format("{}; {}", end.error, saved));
+    if (!output.empty()) {
+      fmt::print(stderr, "wrote {} samples to {} at {}\n", writer->samples(), output, RateText(args.divisor, clock));
+    }
+    if (plotFile) fmt::print(stderr, "drew the waveform to {}\n", plot);
     return kExitOk;
   }
 };
@@ -82,32 +270,36 @@ std::unique_ptr<Handler> Define(CLI::App& app) {
   AddBoardOption(app, a.board);
   AddChannelOption(app, a.channel);
   AddRangeOption(app, a.range, "range code (see `ai`)");
-  acquire->divisorText.Add(app, "--divisor,-d", "pacer divisor: sample rate = counter clock / divisor (1000)");
-  acquire->countText.Add(app, "--count,-n", "number of samples (1000)");
-  app.add_option("--mode", a.mode,
+  acquire->divisorText.Add(app, "--divisor,-d",
+                           "pacer divisor: sample rate = counter clock / divisor (1000); refused when the "
+                           "converter cannot follow it at a known clock");
+  acquire->countText.Add(app, "--count,-n", "number of samples (1000; pacer mode at most 65535)");
+  app.add_option("--duration", acquire->durationText,
+                 "seconds to acquire instead of --count (needs a known counter clock)");
+  app.add_flag("--continuous", acquire->continuous,
+               "background mode: acquire until Ctrl-C or SIGTERM instead of --count samples");
+  app.add_option("--mode", acquire->modeText,
                  "pacer: a block polled by this program; background: sampled under interrupt by the "
-                 "driver while this program waits, with a progress line")
+                 "driver while this program writes them out, with a progress line")
       ->capture_default_str();
   app.add_flag("!--no-progress", a.progress, "no progress line");
-  app.add_option("--format", a.format, "csv or json")->capture_default_str();
-  app.add_option("--output,-o", a.output, "write the samples to FILE instead of standard output");
-  app.add_option("--plot", a.plot, "draw the waveform as an SVG picture to FILE");
-  app.add_option("--clock", a.clockHz, "the board's counter clock in Hz, for the time axis");
-  app.add_flag("--raw", a.raw, "take raw 12-bit codes too");
+  app.add_option("--format", acquire->format, "csv or json")->capture_default_str();
+  app.add_option("--output,-o", acquire->output, "write the samples to FILE instead of standard output");
+  app.add_option("--plot", acquire->plot, "draw the waveform as an SVG picture to FILE");
+  app.add_option("--clock", acquire->clockText,
+                 "the board's counter clock in Hz (the bench knows its own): the time axis, and the check "
+                 "of the divisor");
+  app.add_flag("--raw", a.raw, "write the 12-bit codes too");
   return acquire;
 }
 
 }  // namespace
 
-void AppendRawSamples(Series& s, const uint16_t* words, size_t count, unsigned range) {
-  const float fullScale = RangeVolts(range);
-  for (size_t i = 0; i < count; ++i) {
-    s.codes.push_back(words[i]);
-    s.volts.push_back(CodeToVolts(words[i], fullScale));
-  }
-}
+bool ShowProgress(const AcquireArgs& args) { return args.progress && DAQCTL_ISATTY(2); }
 
-extern const Command kAcquire{"acquire", "a pacer-clocked or background acquisition of N samples, as CSV or JSON",
+extern const Command kAcquire{"acquire",
+                              "a pacer-clocked block or a background acquisition, as CSV or JSON, written as the "
+                              "samples arrive",
                               Define, false};
 
 }  // namespace daqctl

@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "daqctl.h"
+#include "acquisition_rate.h"
+#include "sample_writer.h"
+#include "waveform_plot.h"
 
 namespace daqctl {
 
@@ -15,21 +17,39 @@ struct AcquireArgs {
   unsigned channel = 0;
   unsigned range = 0;
   uint32_t divisor = 1000;
-  uint32_t count = 1000;
-  std::string mode = "pacer";   // pacer | background (interrupt-driven)
-  std::string format = "csv";   // csv | json
-  std::string output;           // file; empty: standard output
-  std::string plot;             // SVG file; empty: none
-  std::optional<double> clockHz;
+  uint64_t count = 1000;            // samples to take; 0: until stopped (--continuous)
+  std::optional<double> duration;   // seconds, when given (becomes `count` once the clock is known)
+  std::optional<double> clockHz;    // --clock
+  AcquireMode mode = AcquireMode::kPacer;
   bool raw = false;
   bool progress = true;
 };
 
-// Appends raw sample words to `s`, each with its value in volts.
-void AppendRawSamples(Series& s, const uint16_t* words, size_t count, unsigned range);
+// Where an acquisition's samples go as they arrive: the file, and the
+// picture when one was asked for.
+struct Recording {
+  SampleWriter& writer;
+  WaveformPlot* plot;
+  float fullScale;
+  void Add(const uint16_t* words, size_t count) {
+    writer.Write(words, count);
+    if (plot) plot->Add(words, count, fullScale);
+  }
+};
 
-// The interrupt-driven acquisition of `acquire --mode background`.
-Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz);
+// How an acquisition ended: complete, stopped by a signal, or failed after
+// some samples were recorded (the error says why, the recording keeps them).
+struct AcquisitionEnd {
+  int signal = 0;
+  std::string error;
+};
+
+// Shows a progress line on standard error (when it is a terminal).
+bool ShowProgress(const AcquireArgs& args);
+
+// The interrupt-driven acquisition of `acquire --mode background`, on the
+// selected board with its channel configured.
+AcquisitionEnd AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz, Recording& recording);
 
 }  // namespace daqctl
 

@@ -1,89 +1,163 @@
 // acquire --mode background: the interrupt driver samples while this program
-// waits; the samples are fetched as they arrive, with a progress line when
-// standard error is a terminal.
+// fetches what has arrived, writes it out and waits again, in memory that
+// does not grow with the acquisition, until the count, the duration or a
+// stop request is reached.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
-#if defined(_WIN32)
-#include <io.h>
-#define DAQCTL_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define DAQCTL_ISATTY(fd) isatty(fd)
-#endif
-
 #include "acquire.h"
+#include "stop_request.h"
 #include "varno_boards.h"
 
 namespace daqctl {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The samples the interrupt driver holds until they are fetched. A backlog
+// beyond it means samples were dropped: an overrun.
+constexpr uint32_t kDriverCapacity = 1u << 20;
+// How often the driver is asked for what has arrived. At the fastest rate
+// (125 kHz) a poll finds some 2500 samples, far below the driver's capacity,
+// and the end of an acquisition is seen within this time.
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// Without a known clock, the wait for a sample before calling the
+// acquisition stalled assumes the counter clock runs at least this fast (the
+// 8254s of these boards run at MHz rates); --clock tells the real one.
+constexpr double kAssumedSlowestClockHz = 1e6;
+
+double SecondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 // Stops the acquisition on every way out of the command.
 struct RunningAcquisition {
   ~RunningAcquisition() {
     if (running) VARNO_INT_AdStop();
   }
+  void Stop() {
+    running = false;
+    CheckDremor(VARNO_INT_AdStop(), "stopping the acquisition");
+  }
   bool running = false;
 };
 
+class Fetcher {
+ public:
+  Fetcher(const AcquireArgs& args, Recording& recording) : args_(args), recording_(recording) {}
+
+  uint64_t fetched() const { return fetched_; }
+  uint32_t backlog() const { return backlog_; }
+  uint32_t count() const { return count_; }
+  bool done() const { return args_.count != 0 && fetched_ >= args_.count; }
+
+  // Asks the driver for its interrupt count and fetches what has arrived (up
+  // to the count asked for). Returns an error text on an overrun.
+  std::string Poll() {
+    CheckDremor(VARNO_GetIntCount(&count_), "reading the interrupt count");
+    // The driver's count is 32 bits wide and wraps; so does the difference.
+    backlog_ = count_ - uint32_t(fetched_);
+    if (backlog_ > kDriverCapacity) {
+      return fmt::format("overrun: {} samples were waiting, more than the interrupt driver holds ({}), so "
+                         "samples after sample {} were lost; stopped",
+                         backlog_, kDriverCapacity, fetched_);
+    }
+    uint64_t want = backlog_;
+    if (args_.count != 0) want = std::min<uint64_t>(want, args_.count - fetched_);
+    if (want == 0) return {};
+    words_.resize(size_t(want));
+    // One request for everything waiting: if the driver dropped samples, it
+    // holds fewer than its count says and refuses the request rather than
+    // hand over a stream with a gap.
+    const uint16_t status = VARNO_GetBuffer(uint32_t(want), words_.data());
+    if (status == DREMOR_ERR_INTERRUPT_REQUEST) {
+      return fmt::format("overrun: the interrupt driver could not hand over the {} samples waiting (its buffer "
+                         "filled and samples after sample {} were lost, or the request failed); stopped",
+                         want, fetched_);
+    }
+    CheckDremor(status, "fetching samples");
+    recording_.Add(words_.data(), words_.size());
+    fetched_ += want;
+    return {};
+  }
+
+ private:
+  const AcquireArgs& args_;
+  Recording& recording_;
+  std::vector<uint16_t> words_;  // reused: as large as the largest backlog seen
+  uint64_t fetched_ = 0;
+  uint32_t backlog_ = 0;
+  uint32_t count_ = 0;
+};
+
+void PrintProgress(const AcquireArgs& args, const Fetcher& f, double elapsed) {
+  std::string line = fmt::format("\r  {} samples", f.fetched());
+  if (args.count != 0) line += fmt::format(" of {} ({:.0f}%)", args.count, 100.0 * double(f.fetched()) / args.count);
+  // The rate measured so far, to a tenth of a kHz.
+  const double rate = elapsed > 0 ? double(f.fetched()) / elapsed : 0;
+  line += fmt::format(", {:.1f} kHz, {:.1f} s, backlog {}", rate / 1e3, elapsed, f.backlog());
+  fmt::print(stderr, "{:<78}", line);
+  std::fflush(stderr);
+}
+
 }  // namespace
 
-Series AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz) {
+AcquisitionEnd AcquireBackground(const AcquireArgs& args, std::optional<double> clockHz, Recording& recording) {
   KeepTimeRunning();
   uint32_t userValue = 0;
   CheckDremor(VARNO_InstallIrq(&userValue, 0), "installing the interrupt");
   RunningAcquisition acquisition;
   CheckDremor(VARNO_INT_AdStart(uint8_t(args.channel), uint16_t(args.range), uint16_t(args.divisor)),
-        "starting the acquisition");
+              "starting the acquisition");
   acquisition.running = true;
 
-  // Give up when the samples stop coming: twice the expected duration, and
-  // at least two seconds, without the count reaching what was asked for.
-  const double expected = clockHz ? double(args.count) * args.divisor / *clockHz : 10.0;
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(int64_t(2000 + 2000 * expected));
-  const bool showProgress = args.progress && DAQCTL_ISATTY(2);
+  // Samples stop coming when no new interrupt arrives for a few sample
+  // periods and at least two seconds.
+  const double period = args.divisor / (clockHz ? *clockHz : kAssumedSlowestClockHz);
+  const double stallSeconds = 2.0 + 3.0 * period;
+  const bool showProgress = ShowProgress(args);
 
-  Series s;
-  s.volts.reserve(args.count);
-  if (args.raw) s.codes.reserve(args.count);
-  uint32_t fetched = 0;
-  while (fetched < args.count) {
-    uint32_t interrupts = 0;
-    CheckDremor(VARNO_GetIntCount(&interrupts), "reading the interrupt count");
-    const uint32_t ready = std::min(interrupts - fetched, args.count - fetched);
-    if (ready > 0) {
-      if (args.raw) {
-        std::vector<uint16_t> words(ready);
-        CheckDremor(VARNO_GetBuffer(ready, words.data()), "fetching samples");
-        AppendRawSamples(s, words.data(), words.size(), args.range);
-      } else {
-        std::vector<float> volts(ready);
-        CheckDremor(VARNO_GetFloatBuffer(ready, volts.data()), "fetching samples");
-        s.volts.insert(s.volts.end(), volts.begin(), volts.end());
-      }
-      fetched += ready;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastArrival = start, lastProgress = start;
+  Fetcher fetcher(args, recording);
+  AcquisitionEnd end;
+  uint32_t lastCount = 0;
+  while (!fetcher.done()) {
+    if ((end.signal = StopRequests::Pending()) != 0) break;
+    end.error = fetcher.Poll();
+    if (!end.error.empty()) break;
+    const Clock::time_point now = Clock::now();
+    if (fetcher.count() != lastCount) {
+      lastCount = fetcher.count();
+      lastArrival = now;
     }
-    if (showProgress) {
-      fmt::print(stderr, "\r  acquired {} of {} samples ({:.0f}%)", fetched, args.count,
-                 100.0 * fetched / args.count);
-      std::fflush(stderr);
+    if (showProgress && (now - lastProgress >= kProgressInterval || fetcher.done())) {
+      PrintProgress(args, fetcher, SecondsSince(start));
+      lastProgress = now;
     }
-    if (fetched >= args.count) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      throw Failure(kExitFailure, fmt::format("the acquisition stalled: {} of {} samples arrived", fetched,
-                                              args.count));
+    if (fetcher.done()) break;
+    if (SecondsSince(lastArrival) > stallSeconds) {
+      end.error = fmt::format("the acquisition stalled: no sample arrived for {:.1f} s{}", stallSeconds,
+                              clockHz ? "" : " (if the counter clock is slow, give --clock)");
+      break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(kPollInterval);
   }
   if (showProgress) fmt::print(stderr, "\n");
-  acquisition.running = false;
-  CheckDremor(VARNO_INT_AdStop(), "stopping the acquisition");
-  return s;
+  acquisition.Stop();
+  // Stopped by a request: what the driver took before the stop is fetched too.
+  if (end.signal != 0 && !fetcher.done()) {
+    try {
+      end.error = fetcher.Poll();
+    } catch (const Failure& f) {
+      end.error = f.what();
+    }
+  }
+  return end;
 }
 
 }  // namespace daqctl

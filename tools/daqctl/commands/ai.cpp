@@ -1,4 +1,5 @@
-// ai: polled readings of one analog channel.
+// ai: polled readings of one analog channel, each with its channel, range and
+// unit, and flagged when it lies at an end of the range.
 #include <fmt/format.h>
 
 #include "command.h"
@@ -25,16 +26,25 @@ struct Ai final : Handler {
     VarnoSession session;
     session.Select(board);
     CheckDremor(VARNO_SetChannelConfig(uint8_t(channel), uint16_t(range)), "configuring the channel");
+    const float fullScale = RangeVolts(range);
+    unsigned overRange = 0;
     for (unsigned i = 0; i < count; ++i) {
+      // The code, converted here as the library converts it: the code also
+      // tells whether the input was beyond the range.
+      unsigned short code = 0;
+      CheckDremor(VARNO_Polling(&code), "conversion");
+      const bool over = OverRange(code);
+      overRange += over;
+      const char* flag = over ? "  over range" : "";
       if (raw) {
-        unsigned short code = 0;
-        CheckDremor(VARNO_Polling(&code), "conversion");
-        fmt::print("{}\n", code);
+        Print("channel {}, +-{} V: code {}{}\n", channel, fullScale, code, flag);
       } else {
-        float volts = 0;
-        CheckDremor(VARNO_AdPolling(&volts), "conversion");
-        fmt::print("{:.6f}\n", volts);
+        Print("channel {}, +-{} V: {:.6f} V{}\n", channel, fullScale, CodeToVolts(code, fullScale), flag);
       }
+    }
+    if (overRange > 0) {
+      fmt::print(stderr, "daqctl: {} of {} readings lie at an end of the +-{} V range (over range)\n", overRange,
+                 count, fullScale);
     }
     return kExitOk;
   }
@@ -45,7 +55,7 @@ std::unique_ptr<Handler> Define(CLI::App& app) {
   AddBoardOption(app, ai->board);
   AddChannelOption(app, ai->channel);
   AddRangeOption(app, ai->range, "range code: " + RangeList());
-  app.add_option("--count,-n", ai->count, "number of readings")->capture_default_str();
+  AcceptNumbers(app.add_option("--count,-n", ai->count, "number of readings")->capture_default_str());
   app.add_flag("--raw", ai->raw, "print 12-bit codes instead of volts");
   return ai;
 }

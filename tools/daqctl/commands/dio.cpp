@@ -23,11 +23,11 @@ struct Dio final : Handler {
     session.Select(board);
     if (set) {
       VARNO_Do(uint16_t(*set));
-      fmt::print("board {}: digital outputs {:#06x}\n", board, *set);
+      Print("board {}: digital outputs {:#06x}\n", board, *set);
     }
     unsigned short inputs = 0;
     CheckDremor(VARNO_Di(&inputs), "reading the digital inputs");
-    fmt::print("board {}: digital inputs  {:#06x}  ({:016b})\n", board, inputs, inputs);
+    Print("board {}: digital inputs  {:#06x}  ({:016b})\n", board, inputs, inputs);
     return kExitOk;
   }
 };

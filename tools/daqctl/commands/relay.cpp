@@ -8,9 +8,30 @@
 namespace daqctl {
 namespace {
 
+// The I/O windows of a relay board (relay_board_map.h): the bridge's ports
+// behind BAR1 and the board block behind BAR2. BAR0 is a memory window and
+// the others are unused: a port formed from them would be some other
+// device's (a base word of 0 is the DMA controller).
+struct IoWindow {
+  unsigned bar;
+  uint32_t size;
+  const char* what;
+};
+constexpr IoWindow kIoWindows[] = {
+    {RELAY_BRIDGE_IO_BAR, RELAY_BRIDGE_IO_SIZE, "the bridge's I/O window"},
+    {RELAY_BOARD_BLOCK_BAR, RELAY_BOARD_BLOCK_SIZE, "the board block"},
+};
+
+const IoWindow* FindWindow(unsigned bar) {
+  for (const IoWindow& w : kIoWindows) {
+    if (w.bar == bar) return &w;
+  }
+  return nullptr;
+}
+
 struct Relay final : Handler {
   unsigned board = 0;
-  unsigned bar = 2;  // base word the ports are formed from
+  unsigned bar = RELAY_BOARD_BLOCK_BAR;  // base word the ports are formed from
   NumberOption setText, portText, outText, inText;
   std::optional<uint32_t> set;   // pattern to write
   std::optional<uint32_t> port;  // complete port address (both directions)
@@ -23,6 +44,21 @@ struct Relay final : Handler {
     inOffset = inText.Get();
     if (bar > 5) throw Failure(kExitUsage, "--bar must be 0 to 5");
     if (port && *port > 0xFFFF) throw Failure(kExitUsage, "--port must be a 16-bit port address");
+    if (port) return;  // the map is not used
+    const IoWindow* window = FindWindow(bar);
+    if (!window) {
+      throw Failure(kExitUsage,
+                    fmt::format("--bar {} is no I/O window of a relay board: use {} ({}, {:#x} ports) or {} ({}, "
+                                "{:#x} ports), or --port for an address of your own",
+                                bar, kIoWindows[0].bar, kIoWindows[0].what, kIoWindows[0].size, kIoWindows[1].bar,
+                                kIoWindows[1].what, kIoWindows[1].size));
+    }
+    for (const auto& [name, offset] : {std::pair{"--out-offset", outOffset}, std::pair{"--in-offset", inOffset}}) {
+      if (offset && *offset >= window->size) {
+        throw Failure(kExitUsage, fmt::format("{} {:#x} lies outside {} (base{}, offsets 0 to {:#x})", name, *offset,
+                                              window->what, bar, window->size - 1));
+      }
+    }
   }
 
   int Run() override {
@@ -36,14 +72,29 @@ struct Relay final : Handler {
     const uint32_t mask = korvel ? 0xFFFF : 0xFF;
     if (set && *set > mask) {
       throw Failure(kExitUsage, fmt::format("{} board {} has {} relays: pattern {:#x} does not fit",
-                                            ModelName(info.kind), board, korvel ? 16 : 8, *set));
+                                            ModelName(info.kind), board, RelayCount(info.kind), *set));
     }
     const uint16_t base = info.base[bar];
-    const uint16_t outPort =
-        port ? uint16_t(*port)
-             : uint16_t(base + outOffset.value_or(korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET));
-    const uint16_t inPort =
-        port ? uint16_t(*port) : uint16_t(base + inOffset.value_or(korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET));
+    const uint32_t width = korvel ? 2 : 1;  // bytes of one access
+    const uint32_t outAt = outOffset.value_or(korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET);
+    const uint32_t inAt = inOffset.value_or(korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET);
+    if (!port) {
+      const IoWindow& window = *FindWindow(bar);
+      if (base == 0) {
+        throw Failure(kExitFailure, fmt::format("board {} has no {} (base{} reads 0): nothing written", board,
+                                                window.what, bar));
+      }
+      // A 16-bit access covers two ports: both must be the board's.
+      for (uint32_t offset : {outAt, inAt}) {
+        if (offset + width > window.size) {
+          throw Failure(kExitUsage, fmt::format("a {}-bit access at offset {:#x} runs past the end of {} ({:#x} "
+                                                "ports)",
+                                                width * 8, offset, window.what, window.size));
+        }
+      }
+    }
+    const uint16_t outPort = port ? uint16_t(*port) : uint16_t(base + outAt);
+    const uint16_t inPort = port ? uint16_t(*port) : uint16_t(base + inAt);
     const int digits = korvel ? 4 : 2;
     if (set) {
       if (korvel) {
@@ -51,24 +102,31 @@ struct Relay final : Handler {
       } else {
         LUMAR_DO(outPort, uint8_t(*set));
       }
-      fmt::print("board {} ({}): outputs {:#0{}x} written to port {:#06x}\n", board, ModelName(info.kind), *set,
-                 digits + 2, outPort);
+      Print("board {} ({}): outputs {:#0{}x} written to port {:#06x}\n", board, ModelName(info.kind), *set,
+            digits + 2, outPort);
     }
     const uint32_t inputs = korvel ? KORVEL_DI(inPort) : LUMAR_DI(inPort);
-    fmt::print("board {} ({}): inputs  {:#0{}x} read from port {:#06x}  ({:0{}b})\n", board, ModelName(info.kind),
-               inputs, digits + 2, inPort, inputs, korvel ? 16 : 8);
+    Print("board {} ({}): inputs  {:#0{}x} read from port {:#06x}  ({:0{}b})\n", board, ModelName(info.kind), inputs,
+          digits + 2, inPort, inputs, korvel ? 16 : 8);
     return kExitOk;
   }
 };
 
 std::unique_ptr<Handler> Define(CLI::App& app) {
   auto relay = std::make_unique<Relay>();
-  app.add_option("--board,-b", relay->board, "relay board number, as `list` shows it")->capture_default_str();
+  AcceptNumbers(app.add_option("--board,-b", relay->board, "relay board number, as `list` shows it")
+                    ->capture_default_str());
   relay->setText.Add(app, "--set,-s", "output pattern to write (e.g. 0x00FF or 0b1010)");
-  app.add_option("--bar", relay->bar, "base word the ports are formed from")->capture_default_str();
-  relay->outText.Add(app, "--out-offset", "output register offset from the base word");
-  relay->inText.Add(app, "--in-offset", "input register offset from the base word");
-  relay->portText.Add(app, "--port", "complete port address for both directions (overrides the map)");
+  AcceptNumbers(app.add_option("--bar", relay->bar,
+                               fmt::format("base word the ports are formed from: {} (the board block) or {} "
+                                           "(the bridge's I/O window)",
+                                           RELAY_BOARD_BLOCK_BAR, RELAY_BRIDGE_IO_BAR))
+                    ->capture_default_str());
+  relay->outText.Add(app, "--out-offset", "output register offset within the window");
+  relay->inText.Add(app, "--in-offset", "input register offset within the window");
+  relay->portText.Add(app, "--port",
+                      "complete port address for both directions, used as given: it overrides the map and is not "
+                      "checked against the board's windows (it may write to any device)");
   return relay;
 }
 

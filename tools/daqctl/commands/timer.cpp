@@ -1,19 +1,13 @@
 // timer: an 8254 counter of a multifunction board as a rate generator.
 #include <fmt/format.h>
 
+#include "acquisition_rate.h"
 #include "command.h"
 #include "daqctl.h"
 #include "varno_boards.h"
 
 namespace daqctl {
 namespace {
-
-// 4000000 -> "4 MHz", 1000 -> "1 kHz", 61.035 -> "61.035 Hz".
-std::string Hertz(double hz) {
-  if (hz >= 1e6) return fmt::format("{:g} MHz", hz / 1e6);
-  if (hz >= 1e3) return fmt::format("{:g} kHz", hz / 1e3);
-  return fmt::format("{:g} Hz", hz);
-}
 
 struct Timer final : Handler {
   unsigned board = 0;
@@ -33,10 +27,11 @@ struct Timer final : Handler {
     VARNO_SetupTimer(counter, divisor);
     const std::optional<double> clock = CounterClockHz(board);
     const double period = divisor == 0 ? 65536.0 : double(divisor);
-    fmt::print("board {}: counter {} runs as a rate generator dividing by {}", board, counter, uint32_t(period));
-    if (clock) fmt::print(" ({} from the {} counter clock)", Hertz(*clock / period), Hertz(*clock));
-    fmt::print("\n");
-    if (counter == 0) fmt::print("note: counter 0 is the A/D pacer; acquisitions reprogram it\n");
+    std::string line = fmt::format("board {}: counter {} runs as a rate generator dividing by {}", board, counter,
+                                   uint32_t(period));
+    if (clock) line += fmt::format(" ({} from the {} counter clock)", Hertz(*clock / period), Hertz(*clock));
+    Print("{}\n", line);
+    if (counter == 0) Print("note: counter 0 is the A/D pacer; acquisitions reprogram it\n");
     return kExitOk;
   }
 };
@@ -44,7 +39,7 @@ struct Timer final : Handler {
 std::unique_ptr<Handler> Define(CLI::App& app) {
   auto timer = std::make_unique<Timer>();
   AddBoardOption(app, timer->board);
-  app.add_option("--counter,-c", timer->counter, "counter 0, 1 or 2")->capture_default_str();
+  AcceptNumbers(app.add_option("--counter,-c", timer->counter, "counter 0, 1 or 2")->capture_default_str());
   timer->divisorText.Add(app, "--divisor,-d", "count to divide the counter clock by (0 = 65536)")->required();
   return timer;
 }

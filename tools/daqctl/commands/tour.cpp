@@ -22,7 +22,7 @@ namespace {
 void ShowRelays() {
   for (daqsim::PciFunction* fn : daqsim::Bench::Instance().Functions()) {
     if (auto* board = dynamic_cast<daqsim::RelayBoard*>(fn)) {
-      fmt::print("  bench: {} board relays now {:#0{}x}\n",
+      Print("  bench: {} board relays now {:#0{}x}\n",
                  board->model() == daqsim::RelayModel::kKorvel ? "KORVEL" : "LUMAR", board->outputs(),
                  board->width() / 4 + 2);
     }
@@ -31,7 +31,7 @@ void ShowRelays() {
 
 void ShowDigitalOutputs() {
   auto& board = *static_cast<daqsim::MultifunctionBoard*>(daqsim::Bench::Instance().VarnoBoardsInScanOrder().at(0));
-  fmt::print("  bench: digital outputs now {:#06x}\n", board.digitalOutputs());
+  Print("  bench: digital outputs now {:#06x}\n", board.digitalOutputs());
 }
 
 struct Step {
@@ -68,18 +68,17 @@ std::vector<std::string> Words(const std::string& line) {
 
 struct Tour final : Handler {
   int Run() override {
-    fmt::print("daqctl tour: a short run on the built-in simulated bench, a PC with a KORVEL relay\n"
+    Print("daqctl tour: a short run on the built-in simulated bench, a PC with a KORVEL relay\n"
                "board (16 relays, 16 inputs), a LUMAR relay board (8 and 8) and two multifunction\n"
                "boards; board 0 has a 5 V 50 Hz sine on channel 0 and 1.25 V on channel 2.\n");
     for (const Step& step : kSteps) {
-      fmt::print("\n{}\n$ {}\n", step.what, step.line);
-      std::fflush(stdout);
+      Print("\n{}\n$ {}\n", step.what, step.line);
       // The steps run one after the other on the bench this command prepared.
       const int status = RunCommandLine(Words(step.line), MachineSetup::kAsItStands);
       if (status != kExitOk) return status;
       if (step.bench) step.bench();
     }
-    fmt::print("\nThat is the tour. `daqctl --help` lists every command; `daqctl --sim FILE ...` runs on a\n"
+    Print("\nThat is the tour. `daqctl --help` lists every command; `daqctl --sim FILE ...` runs on a\n"
                "bench described in a JSON scenario (see tools/scenarios/).\n");
     return kExitOk;
   }
