@@ -57,8 +57,10 @@ run() {
     local corpus="$work/fuzz-corpus/$target" artifacts="$work/fuzz-artifacts/" seeds=()
     mkdir -p "$corpus" "$artifacts"
     [ "${FUZZ_NO_CORPUS:-0}" = 1 ] || seeds=("$root/tests/fuzz/corpus/$target")
+    # Long inputs from the start (-len_control=0): an input is a whole
+    # session of calls, and the interesting ones are long.
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} "$bin/fuzz_${target}_libfuzzer" -max_total_time="$seconds" \
-      -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "${seeds[@]}" >"$log" 2>&1
+      -max_len=2048 -len_control=0 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" "${seeds[@]}" >"$log" 2>&1
   else
     mkdir -p "$work"
     (cd "$work" && "$bin/fuzz_$target" --seed "${FUZZ_SEED:-$RANDOM}" --seconds "$seconds") >"$log" 2>&1

@@ -10,7 +10,8 @@
 // scenario loader that the simulated daqctl carries.
 //
 // Rules after every command line:
-//  - it returns an exit status of 0, 1 or 2, and throws nothing;
+//  - it returns an exit status of 0, 1 or 2, throws nothing and reports no
+//    internal error; a failure comes with a message on standard error;
 //  - with status 2 (the command line was wrong) nothing was touched: no
 //    device opened, no port accessed (arguments are checked first);
 //  - afterwards no handle is open (every path out of a command closes the
@@ -69,7 +70,8 @@ const char* const kSubcommands[] = {"list", "relay", "dio", "timer", "ai", "acqu
 const char* const kOptions[] = {"--board", "-b", "--channel", "-c", "--counter", "--range", "-r", "--count",
                                 "-n", "--divisor", "-d", "--set", "-s", "--port", "--bar", "--out-offset",
                                 "--in-offset", "--raw", "--format", "--mode", "--output", "-o", "--plot", "--clock",
-                                "--no-progress", "--help", "--sim", "--", "-", "--unknown"};
+                                "--no-progress", "--help", "--sim", "--", "-", "--unknown", "--version",
+                                "--verbose", "-v", "--sim-report", "--sim-driver-capacity"};
 // Option values: numbers as daqctl reads them (decimal, 0x, 0b), at and
 // beyond their limits, and words.
 const char* const kValues[] = {"0", "1", "2", "3", "5", "15", "16", "17", "19", "20", "255", "256", "65535",
@@ -145,12 +147,15 @@ long long AsNumber(const std::string& s) {
   return end && *end == 0 ? (long long)(v > 0xFFFFFFFFull ? 0xFFFFFFFFull : v) : -1;
 }
 
-// Command lines that would run for long: the tour, background acquisitions
-// (they follow the wall clock), and conversions by the thousand.
+// Command lines that would run for long: the tour, background, continuous
+// and timed acquisitions (they follow the wall clock), and conversions by the
+// thousand.
 bool Affordable(const std::vector<std::string>& argv) {
   bool converts = false;
   for (const std::string& a : argv) {
-    if (a.find("tour") != std::string::npos || a.find("background") != std::string::npos) return false;
+    for (const char* slow : {"tour", "background", "continuous", "duration"}) {
+      if (a.find(slow) != std::string::npos) return false;
+    }
     converts = converts || a == "ai" || a == "acquire";
   }
   if (!converts) return true;
@@ -170,30 +175,55 @@ bool Affordable(const std::vector<std::string>& argv) {
   return true;
 }
 
-// `relay --set P` refuses a pattern wider than the board's relays with status
-// 2 only after opening the driver and scanning for the board (the width
-// depends on the model found; reported, and passed over here until the
-// tool checks what it can before touching the machine).
-bool RelayPatternJudgedOnTheBoard(const std::vector<std::string>& argv) {
-  bool relay = false, set = false;
+// `relay` refuses a pattern wider than the board's relays (--set) and an
+// access that runs past the end of the board's window (--in-offset,
+// --out-offset at the last port of a KORVEL block) with status 2 only after
+// opening the driver and scanning for the board, since both depend on the
+// model found. Reported; passed over here until the tool judges what it can
+// before touching the machine.
+bool RelayJudgedOnTheBoard(const std::vector<std::string>& argv) {
+  bool relay = false, boardDependent = false;
   for (const std::string& a : argv) {
     relay = relay || a == "relay";
-    set = set || a.rfind("--set", 0) == 0 || a.rfind("-s", 0) == 0;
+    for (const char* option : {"--set", "-s", "--in-offset", "--out-offset"}) {
+      boardDependent = boardDependent || a.rfind(option, 0) == 0;
+    }
   }
-  return relay && set;
+  return relay && boardDependent;
 }
 
-// Runs a command line with its standard output thrown away.
-int Run(const std::vector<std::string>& argv) {
+// The process's own standard error, kept while a command line's goes to a
+// file; the sanitizers report there.
+int g_stderr = -1;
+
+extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
+
+// Runs a command line with its standard output thrown away; returns its exit
+// status, and what it wrote to standard error in *messages.
+int Run(const std::vector<std::string>& argv, std::string* messages) {
+  if (g_stderr < 0) {
+    g_stderr = dup(2);
+    if (__sanitizer_set_report_fd) __sanitizer_set_report_fd(reinterpret_cast<void*>(intptr_t(g_stderr)));
+  }
   std::fflush(stdout);
-  const int saved = dup(1);
+  std::fflush(stderr);
+  const int savedOut = dup(1);
   const int null = open("/dev/null", O_WRONLY);
+  const int errors = open("stderr.txt", O_RDWR | O_CREAT | O_TRUNC, 0600);
   dup2(null, 1);
+  dup2(errors, 2);
   close(null);
   const int status = daqctl::RunCommandLine(argv, daqctl::MachineSetup::kPrepare);
   std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
+  std::fflush(stderr);
+  dup2(savedOut, 1);
+  dup2(g_stderr, 2);
+  close(savedOut);
+  messages->clear();
+  char chunk[4096];
+  lseek(errors, 0, SEEK_SET);
+  for (ssize_t n; (n = read(errors, chunk, sizeof chunk)) > 0;) messages->append(chunk, size_t(n));
+  close(errors);
   return status;
 }
 
@@ -215,12 +245,15 @@ size_t DaqctlFuzzOne(const uint8_t* data, size_t size) {
       continue;
     }
     bench.Reset();
-    const int status = Run(argv);
+    std::string messages;
+    const int status = Run(argv, &messages);
     ++runs;
     Stats::Count("exit " + std::to_string(status) + (argv.size() > 1 ? " " + argv[1] : ""));
     log.Add("exit status %d", status);
     FUZZ_CHECK(log, status == 0 || status == 1 || status == 2, "exit status %d (0, 1 or 2)", status);
-    if (status == 2 && !RelayPatternJudgedOnTheBoard(argv)) {
+    FUZZ_CHECK(log, status == 0 || !messages.empty(), "exit status %d without a message", status);
+    FUZZ_CHECK(log, messages.find("internal error") == std::string::npos, "%s", messages.c_str());
+    if (status == 2 && !RelayJudgedOnTheBoard(argv)) {
       FUZZ_CHECK(log, bench.opens().empty() && bench.portAccessCount() == 0,
                  "a wrong command line touched the machine (%zu opens, %llu port accesses)", bench.opens().size(),
                  (unsigned long long)bench.portAccessCount());
