@@ -19,8 +19,9 @@ cd "$work"
 fail() { echo "FAILED: $*" >&2; exit 1; }
 # Runs recipes/NAME.sh here, showing each command.
 recipe() { echo "== recipe $1"; sh -eux "$here/recipes/$1.sh"; }
-# Runs a program natively, or under Wine when it is a Windows program.
-run() { echo "== $*"; ${EMULATOR:+"$EMULATOR"} "$@"; }
+# Runs a program of the build (under the emulator when cross-built), on the
+# built-in bench whatever the caller's environment names.
+run() { echo "== $*"; env -u DAQSIM_SCENARIO -u DAQSIM_REPORT ${EMULATOR:+"$EMULATOR"} "$@"; }
 # The files under a folder (not folders), one a line, sorted.
 files() { (cd "$1" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort); }
 # The names a program imports from DLL, one a line, sorted (llvm-readobj).
