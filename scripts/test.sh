@@ -3,10 +3,12 @@
 # installs what is missing, then builds and tests every build of the project:
 #   linux-sim       the simulated bench, natively
 #   linux-sim-asan  the same under AddressSanitizer and UBSan
+#   linux-sim-tsan  the same under ThreadSanitizer (several threads on the bench)
+#   linux-fuzz      the libFuzzer targets (clang), each for a fixed budget of runs
 #   linux-hw        the Linux hardware build (only with port access refused)
 #   win32-hw        the deliverable DLLs (export table, disassembly, Wine)
 #   win32-sim       the Windows build on the simulated bench, under Wine
-# Each tree but the sanitizer one also installs itself into a prefix of its
+# Each tree but the sanitizer and fuzz ones also installs itself into a prefix of its
 # own and builds and runs programs against it (tests/install/). Then the
 # release archives (scripts/package.sh) are unpacked and checked, and finally
 # the command-line tour runs on the bench.
@@ -15,7 +17,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 
-presets=(linux-sim linux-sim-asan linux-hw win32-hw win32-sim)
+presets=(linux-sim linux-sim-asan linux-sim-tsan linux-fuzz linux-hw win32-hw win32-sim)
 [ $# -gt 0 ] && presets=("$@")
 
 jobs=$(nproc)
