@@ -94,16 +94,22 @@ void BM_GetBuffer(benchmark::State& state) {
 }
 BENCHMARK(BM_GetBuffer)->Unit(benchmark::kMicrosecond);
 
+// `pass` over the kWords words, timed whole in each iteration.
+template <class Pass>
+void TimePasses(benchmark::State& state, Pass pass) {
+  for (auto _ : state) {
+    pass();
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state);
+}
+
 // The library's conversion loop alone.
 void BM_ConvertWords(benchmark::State& state) {
   const std::vector<uint16_t>& words = Words();
   std::vector<float> volts(kWords);
-  for (auto _ : state) {
-    DremorWordsToVolts(words.data(), volts.data(), kWords, kRange);
-    benchmark::ClobberMemory();
-  }
+  TimePasses(state, [&] { DremorWordsToVolts(words.data(), volts.data(), kWords, kRange); });
   if (!BitExact(volts, kRange)) state.SkipWithError("not bit-exact");
-  SetBytes(state);
 }
 BENCHMARK(BM_ConvertWords)->Unit(benchmark::kMicrosecond);
 
@@ -111,12 +117,8 @@ BENCHMARK(BM_ConvertWords)->Unit(benchmark::kMicrosecond);
 void BM_CopyWords(benchmark::State& state) {
   const std::vector<uint16_t>& words = Words();
   std::vector<uint16_t> copy(kWords);
-  for (auto _ : state) {
-    std::memcpy(copy.data(), words.data(), kWords * sizeof(uint16_t));
-    benchmark::ClobberMemory();
-  }
+  TimePasses(state, [&] { std::memcpy(copy.data(), words.data(), kWords * sizeof(uint16_t)); });
   if (copy != words) state.SkipWithError("copy differs");
-  SetBytes(state);
 }
 BENCHMARK(BM_CopyWords)->Unit(benchmark::kMicrosecond);
 
@@ -125,12 +127,10 @@ BENCHMARK(BM_CopyWords)->Unit(benchmark::kMicrosecond);
 void BM_WidenWords(benchmark::State& state) {
   const std::vector<uint16_t>& words = Words();
   std::vector<uint32_t> wide(kWords);
-  for (auto _ : state) {
+  TimePasses(state, [&] {
     for (uint32_t i = 0; i < kWords; ++i) wide[i] = words[i];
-    benchmark::ClobberMemory();
-  }
+  });
   if (wide[kWords - 1] != words[kWords - 1]) state.SkipWithError("copy differs");
-  SetBytes(state);
 }
 BENCHMARK(BM_WidenWords)->Unit(benchmark::kMicrosecond);
 

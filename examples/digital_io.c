@@ -4,17 +4,13 @@
 #include <stdio.h>
 
 #include "dremor.h"
+#include "first_board.h"
 
 int main(void) {
-  unsigned short count = 0, status, inputs = 0;
+  unsigned short status, inputs = 0;
   unsigned bit;
-  status = VARNO_DriverInit(&count);
-  if (status != DREMOR_OK) {
-    fprintf(stderr, "VARNO_DriverInit: status %u\n", status);
-    return 1;
-  }
-  status = VARNO_ActiveBoard(0);
-  if (status == DREMOR_OK) status = VARNO_Di(&inputs);
+  if (OpenFirstBoard() != DREMOR_OK) return 1;
+  status = VARNO_Di(&inputs);
   if (status != DREMOR_OK) {
     fprintf(stderr, "status %u\n", status);
     VARNO_DriverClose();

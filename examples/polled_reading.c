@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "dremor.h"
+#include "first_board.h"
 
 /* The full scale of configuration code `code`, 0 for a code without a range. */
 static float FullScale(unsigned short code) {
@@ -21,15 +22,10 @@ static float FullScale(unsigned short code) {
 int main(void) {
   /* (channel, configuration code) pairs to read. */
   static const unsigned short reads[][2] = {{1, 0}, {1, 1}, {2, 0}, {2, 2}, {3, 17}};
-  unsigned short count = 0, status, code = 0;
+  unsigned short status = DREMOR_OK, code = 0;
   float volts = 0.0f;
   unsigned i;
-  status = VARNO_DriverInit(&count);
-  if (status != DREMOR_OK) {
-    fprintf(stderr, "VARNO_DriverInit: status %u\n", status);
-    return 1;
-  }
-  status = VARNO_ActiveBoard(0);
+  if (OpenFirstBoard() != DREMOR_OK) return 1;
   for (i = 0; status == DREMOR_OK && i < sizeof reads / sizeof reads[0]; ++i) {
     status = VARNO_SetChannelConfig((unsigned char)reads[i][0], reads[i][1]); /* waits to settle */
     if (status == DREMOR_OK) status = VARNO_Polling(&code);                   /* one conversion: the code */

@@ -3,18 +3,14 @@
 #include <stdio.h>
 
 #include "dremor.h"
+#include "first_board.h"
 
 int main(void) {
-  unsigned short count = 0, status;
+  unsigned short status;
   float volts[1000], lo, hi;
   int i;
-  status = VARNO_DriverInit(&count);
-  if (status != DREMOR_OK) {
-    fprintf(stderr, "VARNO_DriverInit: status %u\n", status);
-    return 1;
-  }
-  status = VARNO_ActiveBoard(0);
-  if (status == DREMOR_OK) status = VARNO_SetChannelConfig(0, 0); /* channel 0, +-10 V */
+  if (OpenFirstBoard() != DREMOR_OK) return 1;
+  status = VARNO_SetChannelConfig(0, 0); /* channel 0, +-10 V */
   if (status == DREMOR_OK) status = VARNO_AdsPacer(volts, 1000, 400); /* counter clock / 400 */
   if (status != DREMOR_OK) {
     fprintf(stderr, "status %u\n", status);

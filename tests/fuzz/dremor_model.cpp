@@ -41,6 +41,7 @@
 #include "fuzz_source.h"
 #include "fuzz_targets.h"
 #include "library_api.h"
+#include "library_run.h"
 #include "slot_cast.h"
 #include "varno_ioctl.h"
 #include "varno_ranges.h"
@@ -164,30 +165,9 @@ struct BoardTrack {
   std::vector<ServiceWindow> windows;
 };
 
-class DremorRun {
+class DremorRun : public LibraryRun<DremorApi> {
  public:
-  DremorRun(const uint8_t* data, size_t size) : in_(data, size), bench_(Bench::Instance()) {}
-
-  size_t Run() {
-    bench_.Reset();
-    api_ = DremorApi::Load(DAQ_DREMOR_FILE);
-    FUZZ_CHECK(log_, api_.complete(), "cannot load %s", DAQ_DREMOR_FILE);
-    BuildBench();
-    size_t calls = 0;
-    const size_t prologue = in_.Percent(70) ? 2 + in_.Below(4) : 0;
-    // An input ends when its bytes do, after 150 calls, or once the library
-    // has made 100,000 port accesses (bench time, and so run time, bounded).
-    for (size_t step = 0; !in_.exhausted() && calls < 150 && bench_.portAccessCount() < 100000; ++step) {
-      bench_.ClearTrace();
-      sleptMsBefore_ = bench_.sleptMs();
-      touchExpected_ = false;
-      if (Step(step < prologue ? kPrologue[step] : int(in_.Below(40)))) ++calls;
-      AfterStep();
-    }
-    api_ = DremorApi{};  // unload
-    bench_.Reset();
-    return calls;
-  }
+  DremorRun(const uint8_t* data, size_t size) : LibraryRun(data, size, DAQ_DREMOR_FILE, 150) {}
 
  private:
   bool Windows() const { return bench_.host() == Bench::Host::kWindows; }
@@ -196,15 +176,8 @@ class DremorRun {
   VarnoDriver* Device(unsigned n) const { return bench_.VarnoDevice(n); }
 
   // ---- The bench ----------------------------------------------------------------------
-  void BuildBench() {
-    if (in_.Percent(15)) {
-      bench_.SetHost(Bench::Host::kLinux);
-      log_.Add("bench: Linux host");
-    }
-    if (in_.Bool()) {
-      bench_.AddStockPcDevices();
-      log_.Add("bench: stock PC devices");
-    }
+  void BuildBench() override {
+    RandomHost(in_, bench_, 15, log_);
     const unsigned boards = in_.Percent(10) ? 5 + in_.Below(3) : in_.Percent(90) ? 1 + in_.Below(3) : 0;
     for (unsigned i = 0; i < boards; ++i) AddBoard(true);
     for (unsigned i = in_.Below(3); i > 0; --i) AddBoard(false);
@@ -323,7 +296,19 @@ class DremorRun {
   // DriverInit, ActiveBoard, InstallIrq, INT_AdStart, time passing.
   static constexpr int kPrologue[] = {0, 4, 17, 19, 30};
 
-  bool Step(int op) {
+  void BeforeSteps() override { prologue_ = in_.Percent(70) ? 2 + in_.Below(4) : 0; }
+  // An input also ends once the library has made 100,000 port accesses
+  // (bench time, and so run time, bounded).
+  bool MayGoOn() const override { return bench_.portAccessCount() < 100000; }
+  // The first prologue_ steps make the prologue's calls, the others the
+  // input's pick.
+  bool Step(size_t step) override {
+    sleptMsBefore_ = bench_.sleptMs();
+    touchExpected_ = false;
+    return Call(step < prologue_ ? kPrologue[step] : int(in_.Below(40)));
+  }
+
+  bool Call(int op) {
     switch (op) {
       case 0: case 1: case 2: DriverInit(); return true;
       case 3: GetConfig(); return true;
@@ -409,35 +394,37 @@ class DremorRun {
     log_.Add("bench: VARNO%u request 0x%08X %s", n, code, fail ? "fails" : "answers");
   }
 
+  // Turns an on/off fault of board `b` the other way (`wasOn`: how it stood)
+  // and logs what `what` (the converter, the counter clock) does now.
+  void FlipFault(MultifunctionBoard& b, bool wasOn, void (MultifunctionBoard::*set)(bool), const char* what,
+                 const char* whenOn, const char* whenOff) {
+    (b.*set)(!wasOn);
+    log_.Add("bench: board 0x%04X %s %s", b.IoBase(), what, wasOn ? whenOff : whenOn);
+  }
+
   void BoardFault() {
     const auto boards = VarnoBoards();
     if (boards.empty()) return;
     MultifunctionBoard* b = boards[in_.Below(uint32_t(boards.size()))];
     switch (in_.Below(6)) {
-      case 0: {
-        const bool on = !b->converter().NeverFinishes();
-        b->SetConverterNeverFinishes(on);
-        log_.Add("bench: board 0x%04X converter %s", b->IoBase(), on ? "never finishes" : "finishes");
+      case 0:
+        FlipFault(*b, b->converter().NeverFinishes(), &MultifunctionBoard::SetConverterNeverFinishes, "converter",
+                  "never finishes", "finishes");
         break;
-      }
       case 1: {
         const uint64_t at = bench_.NowNs() + 1000ull * in_.Below(3000);
         b->SetConverterNeverFinishesAt(at);
         log_.Add("bench: board 0x%04X converter stops finishing at %llu ns", b->IoBase(), (unsigned long long)at);
         break;
       }
-      case 2: {
-        const bool on = !b->converter().EocStuckHigh();
-        b->SetEocStuckHigh(on);
-        log_.Add("bench: board 0x%04X end of conversion %s", b->IoBase(), on ? "stuck high" : "works");
+      case 2:
+        FlipFault(*b, b->converter().EocStuckHigh(), &MultifunctionBoard::SetEocStuckHigh, "end of conversion",
+                  "stuck high", "works");
         break;
-      }
-      case 3: {
-        const bool on = !b->timer().ClockStopped();
-        b->SetCounterClockStopped(on);
-        log_.Add("bench: board 0x%04X counter clock %s", b->IoBase(), on ? "stopped" : "runs");
+      case 3:
+        FlipFault(*b, b->timer().ClockStopped(), &MultifunctionBoard::SetCounterClockStopped, "counter clock",
+                  "stopped", "runs");
         break;
-      }
       default: {
         const uint32_t hz = in_.Percent(90) ? in_.OneOf<uint32_t>({4000000, 1000000, 10000000})
                                             : in_.OneOf<uint32_t>({32768, 1000});
@@ -1359,7 +1346,7 @@ class DremorRun {
     return uint16_t(port - base) + width <= size;
   }
 
-  void AfterStep() {
+  void AfterStep() override {
     FUZZ_CHECK(log_, bench_.faults().empty(), "port access without permission: %s",
                DescribeAccess(bench_.faults().front()).c_str());
     // Port access only while "\\.\kelvra" is held, and only at the PCI
@@ -1407,11 +1394,6 @@ class DremorRun {
     }
   }
 
-  FuzzSource in_;
-  Bench& bench_;
-  DremorApi api_;
-  CallLog log_;
-  ForeignHandles foreign_;
   std::vector<PciLocation> placed_;
 
   // The library's state as dremor.h describes it.
@@ -1430,6 +1412,8 @@ class DremorRun {
   DeviceModel devices_[VarnoDriver::kDevices];
   std::map<MultifunctionBoard*, BoardTrack> tracks_;
 
+  // How many of the first steps take their call from kPrologue.
+  size_t prologue_ = 0;
   // The step in progress.
   uint64_t sleptMsBefore_ = 0;
   bool touchExpected_ = false;  // the step drives the active board

@@ -9,6 +9,17 @@ using daqsim::BarSet;
 using daqsim::Bench;
 using daqsim::PciLocation;
 
+void RandomHost(FuzzSource& in, Bench& bench, unsigned linuxPercent, CallLog& log) {
+  if (in.Percent(linuxPercent)) {
+    bench.SetHost(Bench::Host::kLinux);
+    log.Add("bench: Linux host");
+  }
+  if (in.Bool()) {
+    bench.AddStockPcDevices();
+    log.Add("bench: stock PC devices");
+  }
+}
+
 PciLocation RandomSlot(FuzzSource& in) {
   PciLocation at;
   at.bus = uint8_t(in.Percent(90) ? in.Below(10) : 10 + in.Below(3));

@@ -16,6 +16,10 @@
 
 namespace daqfuzz {
 
+// The host: Linux in `linuxPercent` of the inputs, Windows otherwise; and in
+// half of them the stock PC devices on the bus.
+void RandomHost(FuzzSource& in, daqsim::Bench& bench, unsigned linuxPercent, CallLog& log);
+
 // A slot of the bus: mostly where a scan looks (buses 0-9, function 0), now
 // and then where it does not (bus 10-12, functions 1-7).
 daqsim::PciLocation RandomSlot(FuzzSource& in);

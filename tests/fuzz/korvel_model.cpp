@@ -12,6 +12,7 @@
 #include "fuzz_source.h"
 #include "korvel.h"
 #include "library_api.h"
+#include "library_run.h"
 #include "slot_cast.h"
 
 #if !defined(DAQ_KORVEL_FILE)
@@ -71,37 +72,14 @@ std::vector<Row> ScanOf(const Bench& bench) {
   return rows;
 }
 
-class KorvelRun {
+class KorvelRun : public LibraryRun<KorvelApi> {
  public:
-  KorvelRun(const uint8_t* data, size_t size) : in_(data, size), bench_(Bench::Instance()) {}
-
-  size_t Run() {
-    bench_.Reset();
-    api_ = KorvelApi::Load(DAQ_KORVEL_FILE);
-    FUZZ_CHECK(log_, api_.complete(), "cannot load %s", DAQ_KORVEL_FILE);
-    BuildBench();
-    size_t calls = 0;
-    while (!in_.exhausted() && calls < 400) {
-      bench_.ClearTrace();
-      if (Step()) ++calls;
-      CheckInvariants();
-    }
-    api_ = KorvelApi{};  // unload
-    bench_.Reset();
-    return calls;
-  }
+  KorvelRun(const uint8_t* data, size_t size) : LibraryRun(data, size, DAQ_KORVEL_FILE, 400) {}
 
  private:
   // ---- The bench ----------------------------------------------------------------
-  void BuildBench() {
-    if (in_.Percent(20)) {
-      bench_.SetHost(Bench::Host::kLinux);
-      log_.Add("bench: Linux host");
-    }
-    if (in_.Bool()) {
-      bench_.AddStockPcDevices();
-      log_.Add("bench: stock PC devices");
-    }
+  void BuildBench() override {
+    RandomHost(in_, bench_, 20, log_);
     const unsigned boards = in_.Percent(10) ? 14 + in_.Below(8) : in_.Below(6);
     for (unsigned i = 0; i < boards; ++i) AddFunction();
     for (unsigned i = in_.Below(3); i > 0; --i) ChangeKelvra();
@@ -151,7 +129,7 @@ class KorvelRun {
   }
 
   // ---- One step: a library call, or a change of the bench --------------------------
-  bool Step() {
+  bool Step(size_t) override {
     switch (in_.Below(20)) {
       case 0:
       case 1:
@@ -404,7 +382,7 @@ class KorvelRun {
     }
   }
 
-  void CheckInvariants() {
+  void AfterStep() override {
     FUZZ_CHECK(log_, bench_.faults().empty(), "port access without permission: %s",
                DescribeAccess(bench_.faults().front()).c_str());
     FUZZ_CHECK(log_, bench_.badCloses() == 0, "a handle that was not open was closed");
@@ -415,12 +393,6 @@ class KorvelRun {
                bench_.OpenHandleCount());
     FUZZ_CHECK(log_, bench_.heap().outstanding() == 0, "heap blocks left");
   }
-
-  FuzzSource in_;
-  Bench& bench_;
-  KorvelApi api_;
-  CallLog log_;
-  ForeignHandles foreign_;
 
   // The library's state as korvel.h describes it.
   bool held_ = false;

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "bench_fixture.h"
 #include "daqsim/bench.h"
 #include "relay_board_map.h"
 #include "trace_util.h"
@@ -18,14 +19,7 @@ using daqtest::Accesses;
 using daqtest::In;
 using daqtest::Out;
 
-constexpr uint32_t kRead = 0x80000000u;
-
-class BenchTest : public ::testing::Test {
- protected:
-  void SetUp() override { bench.Reset(); }
-  uintptr_t Open(const char* name) { return bench.OpenDevice(name, kRead, 0, 3, 0x80); }
-  Bench& bench = Bench::Instance();
-};
+using BenchTest = daqtest::BenchFixture;
 
 TEST_F(BenchTest, RelayBoardsDecodeByteLanesOfTheirBlock) {
   RelayBoard& k = bench.AddRelayBoard(RelayModel::kKorvel, {0, 5, 0});

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_fixture.h"
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
 #include "varno_ioctl.h"
@@ -13,21 +14,11 @@
 namespace {
 
 using daqsim::Bar;
-using daqsim::BarSet;
-using daqsim::Bench;
 using daqsim::MultifunctionBoard;
-using daqsim::PciLocation;
 using daqsim::VarnoDriver;
 using daqsim::VarnoRegister;
 
-constexpr uint32_t kRead = 0x80000000u;
-
-class VarnoBenchTest : public ::testing::Test {
- protected:
-  void SetUp() override { bench.Reset(); }
-  uintptr_t Open(const std::string& name) { return bench.OpenDevice(name.c_str(), kRead, 0, 3, 0x80); }
-  Bench& bench = Bench::Instance();
-};
+using VarnoBenchTest = daqtest::BenchFixture;
 
 TEST_F(VarnoBenchTest, BoardGetsItsResourcesAndIdentity) {
   MultifunctionBoard& a = bench.AddMultifunctionBoard({0, 7, 0});
@@ -51,10 +42,7 @@ TEST_F(VarnoBenchTest, BoardGetsItsResourcesAndIdentity) {
   EXPECT_NE(a.IoBase(), b.IoBase());
   EXPECT_NE(a.BridgeBase(), b.BridgeBase());
 
-  BarSet bars{};
-  bars[1] = Bar::Io(0xC000, 0x80);
-  bars[2] = Bar::Io(0xC400, 0x40);
-  MultifunctionBoard& c = bench.AddMultifunctionBoard({2, 0, 0}, bars, 0x0B, 2);
+  MultifunctionBoard& c = AddVarnoBoard({2, 0, 0}, 0xC000, 0xC400, 0x0B, 2);
   EXPECT_EQ(c.ConfigDword(0x3C) & 0xFFFF, 0x020Bu) << "line in bits 0-7, pin in bits 8-15";
   EXPECT_EQ(c.BridgeBase(), 0xC000);
   EXPECT_EQ(c.IoBase(), 0xC400);
@@ -63,10 +51,7 @@ TEST_F(VarnoBenchTest, BoardGetsItsResourcesAndIdentity) {
 // Every register by port and direction: the name the trace gives it, and
 // what the board keeps or answers.
 TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
-  BarSet bars{};
-  bars[1] = Bar::Io(0xC000, 0x80);
-  bars[2] = Bar::Io(0xC400, 0x40);
-  MultifunctionBoard& m = bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+  MultifunctionBoard& m = AddVarnoBoard({0, 7, 0}, 0xC000, 0xC400, 11);
   ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
   m.SetDigitalInputs(0xA5C3);
   m.SetSignal(7, daqsim::Signal::Dc(-0.05));  // channel 7, +-0.1 V: code 1024
@@ -131,10 +116,7 @@ TEST_F(VarnoBenchTest, EveryRegisterIsDecodedAndNamedInTheTrace) {
 }
 
 TEST_F(VarnoBenchTest, AccessesBesideTheRegistersAreUnclaimed) {
-  BarSet bars{};
-  bars[1] = Bar::Io(0xC000, 0x80);
-  bars[2] = Bar::Io(0xC400, 0x40);
-  MultifunctionBoard& m = bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+  MultifunctionBoard& m = AddVarnoBoard({0, 7, 0}, 0xC000, 0xC400, 11);
   ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
   m.SetDigitalInputs(0x1234);
 
@@ -273,10 +255,7 @@ TEST_F(VarnoBenchTest, RequestsSucceedOnlyWithTheirCodeAndSizes) {
 }
 
 TEST_F(VarnoBenchTest, InterruptDeviceKeepsWhatItReceivedAndHandsOverOnlyHeldSamples) {
-  BarSet bars{};
-  bars[1] = Bar::Io(0xD000, 0x80);
-  bars[2] = Bar::Io(0xE000, 0x40);
-  bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+  AddVarnoBoard({0, 7, 0}, 0xD000, 0xE000, 11);
   bench.InstallVarnoDevices();
   VarnoDriver& d = *bench.VarnoDevice(0);
   const uintptr_t h = Open(d.name());
@@ -351,10 +330,7 @@ class VarnoModelTest : public VarnoBenchTest {
  protected:
   void SetUp() override {
     VarnoBenchTest::SetUp();
-    BarSet bars{};
-    bars[1] = Bar::Io(0xC000, 0x80);
-    bars[2] = Bar::Io(0xC400, 0x40);
-    board = &bench.AddMultifunctionBoard({0, 7, 0}, bars, 11);
+    board = &AddVarnoBoard({0, 7, 0}, 0xC000, 0xC400, 11);
     ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
   }
   void Write(uint16_t offset, uint8_t value) { bench.PortWrite(uint16_t(0xC400 + offset), 1, value); }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <vector>
 
+#include "bench_fixture.h"
 #include "daqsim/bench.h"
 #include "varno_board_map.h"
 #include "varno_ioctl.h"
@@ -15,11 +16,7 @@
 namespace {
 
 using daqsim::AdConversion;
-using daqsim::Bar;
-using daqsim::BarSet;
-using daqsim::Bench;
 using daqsim::MultifunctionBoard;
-using daqsim::PciLocation;
 using daqsim::VarnoDriver;
 
 constexpr uint16_t kBridge = 0xC000, kIo = 0xC400;
@@ -27,18 +24,15 @@ constexpr uint8_t kIrq = 11;
 constexpr uint16_t kDivisor = 400;          // 4 MHz / 400: one conversion every 100 us
 constexpr uint64_t kPeriodNs = 100000;
 
-class VarnoInterruptTest : public ::testing::Test {
+class VarnoInterruptTest : public daqtest::BenchFixture {
  protected:
   void SetUp() override {
-    bench.Reset();
-    BarSet bars{};
-    bars[1] = Bar::Io(kBridge, 0x80);
-    bars[2] = Bar::Io(kIo, 0x40);
-    board = &bench.AddMultifunctionBoard({0, 7, 0}, bars, kIrq);
+    BenchFixture::SetUp();
+    board = &AddVarnoBoard({0, 7, 0}, kBridge, kIo, kIrq);
     bench.InstallVarnoDevices();
     driver = bench.VarnoDevice(0);
-    ASSERT_NE(bench.OpenDevice(daqsim::kPortAccessDeviceName, 0x80000000u, 0, 3, 0x80), daqsim::kInvalidHandle);
-    handle = bench.OpenDevice(driver->name().c_str(), 0x80000000u, 0, 3, 0x80);
+    ASSERT_NE(Open(daqsim::kPortAccessDeviceName), daqsim::kInvalidHandle);
+    handle = Open(driver->name());
     ASSERT_NE(handle, daqsim::kInvalidHandle);
     board->SetSignal(0, daqsim::Signal::Triangle(9.0, 130.0));
   }
@@ -88,17 +82,13 @@ class VarnoInterruptTest : public ::testing::Test {
     return out;
   }
 
-  Bench& bench = Bench::Instance();
   MultifunctionBoard* board = nullptr;
   VarnoDriver* driver = nullptr;
   uintptr_t handle = daqsim::kInvalidHandle;
 };
 
 TEST_F(VarnoInterruptTest, ResourcesBindTheBoardWithThoseBasesAndLineOnly) {
-  BarSet bars{};
-  bars[1] = Bar::Io(0xB000, 0x80);
-  bars[2] = Bar::Io(0xB400, 0x40);
-  MultifunctionBoard& other = bench.AddMultifunctionBoard({0, 9, 0}, bars, 5);
+  MultifunctionBoard& other = AddVarnoBoard({0, 9, 0}, 0xB000, 0xB400, 5);
   const struct {
     uint32_t bridge, io, irq;
     MultifunctionBoard* bound;  // nullptr: refused
@@ -323,10 +313,7 @@ TEST_F(VarnoInterruptTest, RemovingTheBoardOrReplacingTheDriverUnbinds) {
   EXPECT_EQ(driver->boundBoard(), nullptr);
   EXPECT_EQ(Count(), 10u) << "the interrupts up to the removal were serviced, and stay";
 
-  BarSet bars{};
-  bars[1] = Bar::Io(kBridge, 0x80);
-  bars[2] = Bar::Io(kIo, 0x40);
-  board = &bench.AddMultifunctionBoard({0, 7, 0}, bars, kIrq);
+  board = &AddVarnoBoard({0, 7, 0}, kBridge, kIo, kIrq);
   ASSERT_TRUE(Resources());
   EXPECT_EQ(board->interruptSink(), driver);
   bench.InstallVarnoDevices();  // replaces the stand-ins

@@ -106,6 +106,26 @@ def load(name: str, signatures: Dict[str, Signature], library: Optional[str] = N
                           f"Pass library=PATH, or set {name.upper()}_LIBRARY or DAQ_LIBRARY_DIR.")
 
 
+class Binding:
+    """One library as its binding module sees it: the name, every export
+    with its C signature, and the export that reports the library's
+    version. The modules' ``load`` and ``dll_version`` are its methods."""
+
+    def __init__(self, name: str, signatures: Dict[str, Signature], version_export: str) -> None:
+        self.name = name
+        self.signatures = signatures
+        self.version_export = version_export
+
+    def load(self, library: Optional[str] = None) -> Any:
+        """The library (ctypes), every export with its C signature."""
+        return load(self.name, self.signatures, library)
+
+    def dll_version(self, library: Optional[str] = None) -> int:
+        """The library's version as its version export reports it, e.g.
+        0x0300 for 3.00."""
+        return int(getattr(self.load(library), self.version_export)())
+
+
 def checked_int(what: str, value: int, low: int, high: int) -> int:
     """`value` as an int within [low, high]; ctypes would silently cut a
     larger one to the slot's width, so it is refused here."""

@@ -90,14 +90,11 @@ SIGNATURES = {
 }
 
 
-def load(library: Optional[str] = None) -> Any:
-    """The Dremor library (ctypes), every export with its C signature."""
-    return _library.load(LIBRARY, SIGNATURES, library)
-
-
-def dll_version(library: Optional[str] = None) -> int:
-    """The library's version, 0x0300 for 3.00. Calls VARNO_GetDllVersion."""
-    return int(load(library).VARNO_GetDllVersion())
+_BINDING = _library.Binding(LIBRARY, SIGNATURES, "VARNO_GetDllVersion")
+# load(library=None): the Dremor library (ctypes), every export with its C
+# signature. dll_version(library=None): its version, 0x0300 for 3.00.
+load = _BINDING.load
+dll_version = _BINDING.dll_version
 
 
 def volts_from_codes(codes: Any, range_code: int) -> np.ndarray:

@@ -61,14 +61,11 @@ SIGNATURES = {
 }
 
 
-def load(library: Optional[str] = None) -> Any:
-    """The Korvel library (ctypes), every export with its C signature."""
-    return _library.load(LIBRARY, SIGNATURES, library)
-
-
-def dll_version(library: Optional[str] = None) -> int:
-    """The library's version, 0x0201 for 2.01. Calls PCI_GetDllVersion."""
-    return int(load(library).PCI_GetDllVersion())
+_BINDING = _library.Binding(LIBRARY, SIGNATURES, "PCI_GetDllVersion")
+# load(library=None): the Korvel library (ctypes), every export with its C
+# signature. dll_version(library=None): its version, 0x0201 for 2.01.
+load = _BINDING.load
+dll_version = _BINDING.dll_version
 
 
 def driver_version(library: Optional[str] = None) -> int:
