@@ -90,8 +90,13 @@ int main(int argc, char** argv) {
     /* No port access: status 1, and the count is not written. */
     Expect("PCI_DriverInit", korvelInit, KORVEL_ERR_NO_DRIVER);
     Expect("  relay boards (untouched)", relayBoards, 0x5A5A);
+#if defined(_WIN32)
     /* No interrupt device either, and that is looked for first. */
     Expect("VARNO_DriverInit", dremorInit, DREMOR_ERR_NO_INTERRUPT_DEVICE);
+#else
+    /* Linux has no interrupt driver by design: port access is what fails. */
+    Expect("VARNO_DriverInit", dremorInit, DREMOR_ERR_NO_DRIVER);
+#endif
     Expect("  multifunction boards (untouched)", varnoBoards, 0x5A5A);
   }
   Expect("PCI_DriverClose", PCI_DriverClose() != 0, sim);
