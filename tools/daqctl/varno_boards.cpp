@@ -105,6 +105,12 @@ void CheckPacerDivisor(uint32_t divisor, const char* name) {
 
 float RangeVolts(unsigned code) { return FindRange(code)->volts; }
 
+std::vector<InputRange> InputRanges() {
+  std::vector<InputRange> ranges;
+  for (const RangeRow& r : kRanges) ranges.push_back({r.code, r.volts});
+  return ranges;
+}
+
 std::string RangeList() {
   // The unit after the first entry only: "<code> +-<full scale> V, <code> +-<full scale>, ...".
   std::string list;

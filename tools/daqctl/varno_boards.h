@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "daqctl.h"
 #include "dremor.h"
@@ -64,6 +65,12 @@ void CheckDigitalPattern(uint32_t pattern, const char* name);
 void CheckPacerDivisor(uint32_t divisor, const char* name);
 // The full scale in volts of range code `code`, which CheckRangeCode passed.
 float RangeVolts(unsigned code);
+// The codes with an input range and their full scales, in the table's order.
+struct InputRange {
+  unsigned code;
+  float volts;
+};
+std::vector<InputRange> InputRanges();
 // The codes and their full scales, for help: "<code> +-<volts> V, <code> +-<volts>, ...".
 std::string RangeList();
 
