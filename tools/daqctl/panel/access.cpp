@@ -1,4 +1,8 @@
 // Who may use the panel.
+#if defined(_WIN32)
+// rand_s is declared only when this comes before the first C header.
+#define _CRT_RAND_S
+#endif
 #include "access.h"
 
 #include <fmt/format.h>
@@ -8,7 +12,6 @@
 #include <stdexcept>
 
 #if defined(_WIN32)
-#define _CRT_RAND_S
 #include <stdlib.h>
 #else
 #include <sys/random.h>

@@ -35,10 +35,17 @@ nlohmann::json BenchState() {
   for (const daqsim::RelayBoard* b : RelayBoards()) {
     relay.push_back({{"model", b->model() == daqsim::RelayModel::kKorvel ? "KORVEL" : "LUMAR"},
                      {"outputs", b->outputs()},
+                     {"output_writes", b->outputWrites()},
                      {"inputs", b->inputs()}});
   }
   for (const daqsim::MultifunctionBoard* b : MultifunctionBoards()) {
-    multifunction.push_back({{"digital_outputs", b->digitalOutputs()}});
+    using daqsim::VarnoRegister;
+    multifunction.push_back(
+        {{"digital_outputs", b->digitalOutputs()},
+         {"digital_output_writes", b->writeCount(VarnoRegister::kDigitalIo)},
+         {"counter_writes", b->writeCount(VarnoRegister::kCounter0) + b->writeCount(VarnoRegister::kCounter1) +
+                                b->writeCount(VarnoRegister::kCounter2) + b->writeCount(VarnoRegister::kCounterControl)},
+         {"conversions", b->state().conversionsFinished}});
   }
   return {{"relay_boards", relay}, {"multifunction_boards", multifunction}};
 }

@@ -13,8 +13,11 @@
 
 namespace daqctl::panel {
 
-// {"relay_boards": [{"model", "outputs", "inputs"}], "multifunction_boards":
-// [{"digital_outputs", "digital_inputs"}]}, boards in the libraries' order.
+// {"relay_boards": [{"model", "outputs", "output_writes", "inputs"}],
+//  "multifunction_boards": [{"digital_outputs", "digital_output_writes",
+//  "counter_writes", "conversions"}]}, boards in the libraries' order; the
+// counts run from power-up, so that a test sees any write, even of the
+// pattern already there.
 nlohmann::json BenchState();
 // {"relay_board": n, "inputs": pattern} or {"multifunction_board": n,
 // "digital_inputs": pattern}.

@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""daqctl panel in a real browser: Debian's chromium, headless, driven by
+chromium-driver through python3-selenium, on the bench of a scenario file.
+
+The page must list the boards with the versions daqctl reports; a click on
+relay 3 must switch the bench's relay; an input changed on the bench must
+light its lamp; a background acquisition of the scenario's 50 Hz sine must
+draw on the chart, every column the page holds being the smallest and
+largest sample of the recording at that place, in order. A screenshot is
+saved where --screenshot says.
+
+Exit status 77 (CTest's skip) when chromium or its driver is not installed;
+1 on any failure.
+"""
+import argparse
+import csv
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+SKIP = 77
+
+
+def skip(message):
+    print(f"SKIP: {message}")
+    sys.exit(SKIP)
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def wait_until(what, predicate, timeout=20.0):
+    end = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > end:
+            fail(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+class Panel:
+    """daqctl panel as a process; its URL, token and the bench hooks."""
+
+    def __init__(self, daqctl, scenario, folder):
+        self.folder = folder
+        self.stderr = open(os.path.join(folder, "stderr.txt"), "w")
+        self.process = subprocess.Popen(
+            [daqctl, "--sim", scenario, "panel", "--record-folder", folder],
+            stdout=subprocess.PIPE, stderr=self.stderr, text=True)
+        self.url = self.process.stdout.readline().strip()
+        if "/?token=" not in self.url:
+            self.stop()
+            fail(f"daqctl panel printed no URL: {self.url!r}")
+        self.base, self.token = self.url.split("/?token=")
+
+    def bench(self):
+        with urllib.request.urlopen(f"{self.base}/sim/bench?token={self.token}") as reply:
+            return json.load(reply)
+
+    def post(self, path, body):
+        request = urllib.request.Request(
+            self.base + path, data=json.dumps(body).encode(), method="POST",
+            headers={"Content-Type": "application/json", "X-Panel-Token": self.token, "Origin": self.base})
+        with urllib.request.urlopen(request) as reply:
+            return json.load(reply)
+
+    def stop(self):
+        self.process.send_signal(2)  # SIGINT, as Ctrl-C
+        status = self.process.wait(timeout=30)
+        self.stderr.close()
+        return status
+
+
+def recorded_volts(path):
+    with open(path) as f:
+        rows = [line for line in f if not line.startswith("#")]
+    table = list(csv.reader(rows))
+    if table[0][:3] != ["index", "time_s", "volts"]:
+        fail(f"{path}: unexpected header {table[0]}")
+    return [float(row[2]) for row in table[1:]]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--daqctl", required=True)
+    parser.add_argument("--scenario", required=True)
+    parser.add_argument("--screenshot", required=True)
+    args = parser.parse_args()
+
+    chromium = shutil.which("chromium")
+    driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+    if not chromium:
+        skip("chromium is not installed (apt-get install chromium chromium-driver python3-selenium)")
+    if not os.path.exists(driver_path):
+        skip("chromedriver is not installed (apt-get install chromium-driver)")
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import Select
+    except ImportError:
+        fail("python3-selenium is not installed (apt-get install python3-selenium; scripts/install-deps.sh has it)")
+
+    version = subprocess.run([args.daqctl, "--sim", args.scenario, "--version"], capture_output=True, text=True,
+                             check=True).stdout.strip()
+
+    folder = tempfile.mkdtemp(prefix="daqctl-panel-browser-")
+    panel = Panel(args.daqctl, args.scenario, folder)
+    options = webdriver.ChromeOptions()
+    options.binary_location = chromium
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--window-size=1400,1800", f"--user-data-dir={folder}/profile"):
+        options.add_argument(flag)
+    browser = webdriver.Chrome(service=Service(driver_path), options=options)
+    ok = False
+    try:
+        browser.get(panel.url)
+        find = browser.find_element
+
+        # The boards and the versions.
+        wait_until("the relay board", lambda: browser.find_elements(By.ID, "relay-board-0"))
+        versions = find(By.ID, "versions").text
+        # "daqctl 0.1.0 (simulated bench), Korvel 2.01, Dremor 3.00, interrupt driver 2.05"
+        for part in version.split(", ")[1:]:
+            if part not in versions:
+                fail(f"the page's versions {versions!r} lack {part!r} (daqctl --version: {version!r})")
+        board = find(By.ID, "relay-board-0").text
+        if "KORVEL" not in board or "0:06" not in board:
+            fail(f"relay board 0 reads {board!r}")
+        if "slot 1:02" not in find(By.ID, "select-0").text:
+            fail(f"multifunction board 0 reads {find(By.ID, 'select-0').text!r}")
+
+        # Relay 3.
+        writes = panel.bench()["relay_boards"][0]["output_writes"]
+        find(By.ID, "relay-0-3").click()
+        wait_until("relay 3 on the bench", lambda: panel.bench()["relay_boards"][0]["outputs"] == 0x0008)
+        if panel.bench()["relay_boards"][0]["output_writes"] != writes + 1:
+            fail("one click wrote the relay outputs more than once")
+        wait_until("relay 3's toggle", lambda: find(By.ID, "relay-0-3").get_attribute("aria-pressed") == "true")
+
+        # An input of the bench lights its lamp (0x8001 at start).
+        if "lit" in find(By.ID, "input-0-6").get_attribute("class"):
+            fail("input 6 is lit before it is set")
+        panel.post("/sim/inputs", {"relay_board": 0, "inputs": "0x8041"})
+        wait_until("input 6's lamp", lambda: "lit" in find(By.ID, "input-0-6").get_attribute("class"))
+
+        # A background acquisition of channel 0's 50 Hz, 4 V sine at 10 kHz, recorded.
+        Select(find(By.ID, "acq-channel")).select_by_value("0")
+        Select(find(By.ID, "acq-range")).select_by_value("0")
+        Select(find(By.ID, "acq-window")).select_by_value("1")
+        wait_until("the stream after the window change", lambda: browser.execute_script(
+            "return window.panelStats.events > 0"))
+        divisor = find(By.ID, "acq-divisor")
+        divisor.clear()
+        divisor.send_keys("400")
+        find(By.ID, "acq-record").click()
+        find(By.ID, "acq-file").send_keys("browser.csv")
+        find(By.ID, "acq-start").click()
+        wait_until("a second of signal on the chart",
+                   lambda: browser.execute_script("return window.panelStats.columns") >= 1000 and
+                   browser.execute_script("return window.panelStats.draws") > 5, timeout=30)
+        browser.save_screenshot(args.screenshot)
+        find(By.ID, "acq-stop").click()
+        wait_until("the end of the acquisition", lambda: not browser.execute_script(
+            "const s = document.getElementById('acq-start'); return s.disabled"))
+        time.sleep(0.3)  # the last frame
+        stats = browser.execute_script("return window.panelStats")
+        chart = browser.execute_script("return window.panelChart()")
+
+        if stats["outOfOrder"] or stats["gaps"]:
+            fail(f"frames out of order or lost: {stats}")
+        if not chart["rate"] or abs(chart["rate"] - 10000) > 1e-6:
+            fail(f"the chart's rate is {chart['rate']}")
+        volts = recorded_volts(os.path.join(folder, "browser.csv"))
+        spc = chart["spc"]
+        columns = [c for c in chart["columns"] if c is not None]
+        if len(columns) < 100:
+            fail(f"only {len(columns)} columns on the chart")
+        if columns != list(range(columns[0], columns[0] + len(columns))):
+            fail("the chart's columns are not consecutive")
+        for k, column in enumerate(columns):
+            part = volts[column * spc:(column + 1) * spc]
+            if len(part) != spc:
+                fail(f"column {column} lies beyond the {len(volts)} samples recorded")
+            if abs(chart["min"][k] - min(part)) > 1e-6 or abs(chart["max"][k] - max(part)) > 1e-6:
+                fail(f"column {column}: chart {chart['min'][k]}..{chart['max'][k]}, recorded {min(part)}..{max(part)}")
+        top, bottom = max(chart["max"]), min(chart["min"])
+        if abs(top - 4.0) > 0.02 or abs(bottom + 4.0) > 0.02:
+            fail(f"the sine spans {bottom}..{top} V on the chart, not -4..4")
+        print(f"page: {stats['frames']} frames, {stats['columns']} columns of {spc} samples, {stats['draws']} draws; "
+              f"{len(volts)} samples recorded; screenshot {args.screenshot}")
+        ok = True
+    finally:
+        browser.quit()
+        status = panel.stop()
+        if ok and status != 0:
+            fail(f"daqctl panel ended with status {status}")
+        if ok:
+            shutil.rmtree(folder, ignore_errors=True)
+        else:
+            print(f"the panel's folder is kept: {folder}")
+
+
+if __name__ == "__main__":
+    main()
