@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: CMake and Ninja, GoogleTest and Google Benchmark, CLI11,
-# fmt and nlohmann-json, the MinGW-w64 i686 cross toolchain for the Windows
-# target, and 32-bit Wine to run the Windows builds. Does nothing when all is
+# fmt and nlohmann-json, cpp-httplib (daqctl panel's web server), the
+# MinGW-w64 i686 cross toolchain for the Windows target, 32-bit Wine to run
+# the Windows builds, and for the panel's tests chromium with its WebDriver,
+# python3-selenium and curl. Does nothing when all is
 # there. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libcli11-dev libfmt-dev
-          nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386)
+          nlohmann-json3-dev libcpp-httplib-dev pkg-config g++-mingw-w64-i686 binutils-mingw-w64-i686 wine
+          wine32:i386 chromium chromium-driver python3-selenium curl)
 
 missing=()
 for p in "${packages[@]}"; do

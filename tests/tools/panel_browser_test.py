@@ -13,80 +13,14 @@ Exit status 77 (CTest's skip) when chromium or its driver is not installed;
 1 on any failure.
 """
 import argparse
-import csv
-import json
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import time
-import urllib.request
 
-SKIP = 77
+from panel_browser import Panel, fail, read_recording, start_browser, wait_until
 
-
-def skip(message):
-    print(f"SKIP: {message}")
-    sys.exit(SKIP)
-
-
-def fail(message):
-    print(f"FAIL: {message}")
-    sys.exit(1)
-
-
-def wait_until(what, predicate, timeout=20.0):
-    end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > end:
-            fail(f"timed out waiting for {what}")
-        time.sleep(0.05)
-
-
-class Panel:
-    """daqctl panel as a process; its URL, token and the bench hooks."""
-
-    def __init__(self, daqctl, scenario, folder):
-        self.folder = folder
-        self.stderr = open(os.path.join(folder, "stderr.txt"), "w")
-        self.process = subprocess.Popen(
-            [daqctl, "--sim", scenario, "panel", "--record-folder", folder],
-            stdout=subprocess.PIPE, stderr=self.stderr, text=True)
-        self.url = self.process.stdout.readline().strip()
-        if "/?token=" not in self.url:
-            self.stop()
-            fail(f"daqctl panel printed no URL: {self.url!r}")
-        self.base, self.token = self.url.split("/?token=")
-
-    def bench(self):
-        with urllib.request.urlopen(f"{self.base}/sim/bench?token={self.token}") as reply:
-            return json.load(reply)
-
-    def post(self, path, body):
-        request = urllib.request.Request(
-            self.base + path, data=json.dumps(body).encode(), method="POST",
-            headers={"Content-Type": "application/json", "X-Panel-Token": self.token, "Origin": self.base})
-        with urllib.request.urlopen(request) as reply:
-            return json.load(reply)
-
-    def stop(self):
-        self.process.send_signal(2)  # SIGINT, as Ctrl-C
-        status = self.process.wait(timeout=30)
-        self.stderr.close()
-        return status
-
-
-def recorded_volts(path):
-    with open(path) as f:
-        rows = [line for line in f if not line.startswith("#")]
-    table = list(csv.reader(rows))
-    if table[0][:3] != ["index", "time_s", "volts"]:
-        fail(f"{path}: unexpected header {table[0]}")
-    return [float(row[2]) for row in table[1:]]
 
 
 def main():
@@ -96,31 +30,14 @@ def main():
     parser.add_argument("--screenshot", required=True)
     args = parser.parse_args()
 
-    chromium = shutil.which("chromium")
-    driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
-    if not chromium:
-        skip("chromium is not installed (apt-get install chromium chromium-driver python3-selenium)")
-    if not os.path.exists(driver_path):
-        skip("chromedriver is not installed (apt-get install chromium-driver)")
-    try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-        from selenium.webdriver.common.by import By
-        from selenium.webdriver.support.ui import Select
-    except ImportError:
-        fail("python3-selenium is not installed (apt-get install python3-selenium; scripts/install-deps.sh has it)")
-
     version = subprocess.run([args.daqctl, "--sim", args.scenario, "--version"], capture_output=True, text=True,
                              check=True).stdout.strip()
 
     folder = tempfile.mkdtemp(prefix="daqctl-panel-browser-")
     panel = Panel(args.daqctl, args.scenario, folder)
-    options = webdriver.ChromeOptions()
-    options.binary_location = chromium
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=1400,1800", f"--user-data-dir={folder}/profile"):
-        options.add_argument(flag)
-    browser = webdriver.Chrome(service=Service(driver_path), options=options)
+    browser = start_browser(folder)
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select
     ok = False
     try:
         browser.get(panel.url)
@@ -180,7 +97,7 @@ def main():
             fail(f"frames out of order or lost: {stats}")
         if not chart["rate"] or abs(chart["rate"] - 10000) > 1e-6:
             fail(f"the chart's rate is {chart['rate']}")
-        volts = recorded_volts(os.path.join(folder, "browser.csv"))
+        volts = read_recording(os.path.join(folder, "browser.csv"))[2]
         spc = chart["spc"]
         columns = [c for c in chart["columns"] if c is not None]
         if len(columns) < 100:
