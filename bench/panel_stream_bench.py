@@ -13,7 +13,6 @@ when a sample is lost to the file.
 """
 import argparse
 import os
-import shutil
 import sys
 import tempfile
 import time
@@ -87,12 +86,7 @@ def main():
             fail(f"{samples} samples in {elapsed:.2f} s at {rate:g} S/s")
         ok = True
     finally:
-        browser.quit()
-        panel.stop()
-        if ok:
-            shutil.rmtree(folder, ignore_errors=True)
-        else:
-            print(f"the panel's folder is kept: {folder}")
+        panel.finish(browser, ok)
 
 
 if __name__ == "__main__":

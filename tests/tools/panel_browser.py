@@ -67,6 +67,17 @@ class Panel:
         self.stderr.close()
         return status
 
+    def finish(self, browser, ok):
+        """Closes the browser and stops the panel; its folder is removed after
+        a success and kept for a look after a failure. The panel's status."""
+        browser.quit()
+        status = self.stop()
+        if ok:
+            shutil.rmtree(self.folder, ignore_errors=True)
+        else:
+            print(f"the panel's folder is kept: {self.folder}")
+        return status
+
 
 def start_browser(folder):
     """Headless chromium through chromium-driver; exits with SKIP when either

@@ -14,7 +14,6 @@ Exit status 77 (CTest's skip) when chromium or its driver is not installed;
 """
 import argparse
 import os
-import shutil
 import subprocess
 import tempfile
 import time
@@ -117,14 +116,9 @@ def main():
               f"{len(volts)} samples recorded; screenshot {args.screenshot}")
         ok = True
     finally:
-        browser.quit()
-        status = panel.stop()
-        if ok and status != 0:
-            fail(f"daqctl panel ended with status {status}")
-        if ok:
-            shutil.rmtree(folder, ignore_errors=True)
-        else:
-            print(f"the panel's folder is kept: {folder}")
+        status = panel.finish(browser, ok)
+    if status != 0:
+        fail(f"daqctl panel ended with status {status}")
 
 
 if __name__ == "__main__":

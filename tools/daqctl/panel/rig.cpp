@@ -142,12 +142,17 @@ class Rig::World final : public SampleSink {
   };
 
   RelayBoard& RelayBoardAt(const json& request);
-  // The selected multifunction board, which the request must name.
+  // The multifunction board the request names, which must exist.
+  unsigned MultifunctionBoard(const json& request) const;
+  // The same, which must be the selected one.
   unsigned ActiveBoard(const json& request);
   void RefuseWhileAcquiring(const char* what) const;
   void ReadRelayBoard(RelayBoard& board);
   void ReadInputs();
   void SelectBoard(unsigned board);
+  // One fetch: the samples to the recording and the pages, the counts
+  // updated; an error text, or empty.
+  std::string Poll();
   void Fetch();
   void EndAcquisition(std::string error, const std::string& ending);
   void BeginRecording(const std::string& name);
@@ -400,13 +405,18 @@ void Rig::World::SelectBoard(unsigned n) {
   for (Counter& c : counters_) c = Counter{std::nullopt, "parked"};
 }
 
-unsigned Rig::World::ActiveBoard(const json& request) {
+unsigned Rig::World::MultifunctionBoard(const json& request) const {
   const uint32_t n = Number(request, "board");
   if (!varno_) throw Failure(kExitFailure, varnoError_);
   if (n >= varnoBoards_.size()) {
     throw Failure(kExitFailure,
                   fmt::format("there is no multifunction board {} (boards found: {})", n, varnoBoards_.size()));
   }
+  return n;
+}
+
+unsigned Rig::World::ActiveBoard(const json& request) {
+  const unsigned n = MultifunctionBoard(request);
   if (active_ != n) {
     throw Failure(kExitFailure, fmt::format("board {} is not selected: select it first (selecting resets it)", n));
   }
@@ -421,12 +431,7 @@ void Rig::World::RefuseWhileAcquiring(const char* what) const {
 }
 
 json Rig::World::Select(const json& request) {
-  const uint32_t n = Number(request, "board");
-  if (!varno_) throw Failure(kExitFailure, varnoError_);
-  if (n >= varnoBoards_.size()) {
-    throw Failure(kExitFailure,
-                  fmt::format("there is no multifunction board {} (boards found: {})", n, varnoBoards_.size()));
-  }
+  const unsigned n = MultifunctionBoard(request);
   RefuseWhileAcquiring("selecting a board");
   SelectBoard(n);
   ReadInputs();
@@ -569,17 +574,22 @@ void Rig::World::Add(const uint16_t* words, size_t count) {
   hub_.AddSamples(words, count, index);
 }
 
-void Rig::World::Fetch() {
-  Acquisition& a = *acquisition_;
+std::string Rig::World::Poll() {
   std::string error;
   try {
     error = fetcher_->Poll();
   } catch (const Failure& f) {
     error = f.what();
   }
-  a.interrupts = fetcher_->count();
-  a.backlog = fetcher_->backlog();
+  acquisition_->interrupts = fetcher_->count();
+  acquisition_->backlog = fetcher_->backlog();
   hub_.Flush();
+  return error;
+}
+
+void Rig::World::Fetch() {
+  Acquisition& a = *acquisition_;
+  const std::string error = Poll();
   if (!error.empty()) {
     EndAcquisition(error, {});
     return;
@@ -604,16 +614,7 @@ void Rig::World::EndAcquisition(std::string error, const std::string& ending) {
     const uint16_t status = VARNO_INT_AdStop();
     if (error.empty() && status != DREMOR_OK) error = fmt::format("stopping the acquisition: {}", DremorStatusText(status));
     // What the driver took before the stop is fetched too.
-    if (error.empty()) {
-      try {
-        error = fetcher_->Poll();
-      } catch (const Failure& f) {
-        error = f.what();
-      }
-      a.interrupts = fetcher_->count();
-      a.backlog = fetcher_->backlog();
-      hub_.Flush();
-    }
+    if (error.empty()) error = Poll();
     counters_[0] = Counter{VARNO_PARK_COUNT, "parked"};
   }
   a.error = error;
