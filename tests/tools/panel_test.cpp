@@ -196,17 +196,19 @@ TEST(PanelFrames, ASlowPageLosesFramesNotItsLatestStateAndNeverBlocksTheSender) 
 
 // ---- The panel as a process ---------------------------------------------------------
 
-// daqctl panel on the bench of a scenario, in a folder of its own (its
-// recordings go there); stopped with SIGINT at the end.
+// daqctl panel on the bench of a scenario, with a folder of its own (its
+// standard error, and its recordings in recordings/); stopped with SIGINT at
+// the end.
 class Panel {
  public:
   explicit Panel(const std::string& scenario, const std::vector<std::string>& extra = {}) {
     folder_ = TempFile("panel_" + std::to_string(++instances_));
     std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
+    std::filesystem::create_directories(folder_ + "/recordings");
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> args = {DAQCTL_PATH, "--sim", scenario, "panel", "--record-folder", folder_};
+    std::vector<std::string> args = {DAQCTL_PATH, "--sim", scenario, "panel", "--record-folder",
+                                     recordings()};
     args.insert(args.end(), extra.begin(), extra.end());
     pid_ = fork();
     if (pid_ == 0) {
@@ -282,6 +284,7 @@ class Panel {
   const std::string& base() const { return base_; }
   const std::string& token() const { return token_; }
   const std::string& folder() const { return folder_; }
+  std::string recordings() const { return folder_ + "/recordings"; }
   int port() const { return port_; }
   std::string stderrText() const { return Slurp(folder_ + "/stderr.txt"); }
 
@@ -411,6 +414,29 @@ TEST(PanelServer, RefusedRequestsLeaveTheBenchUntouched) {
     EXPECT_EQ(r->status, c.status) << c.what << ": " << r->body;
     EXPECT_TRUE(Contains(r->body, "\"error\"")) << c.what << ": " << r->body;
   }
+  // Every request that changes something, with a valid body, without the
+  // token and from another site.
+  const std::vector<std::pair<const char*, json>> changes = {
+      {"/api/relay", {{"board", 0}, {"relay", 3}, {"on", true}}},
+      {"/api/select", {{"board", 0}}},
+      {"/api/digital", {{"board", 0}, {"output", 3}, {"on", true}}},
+      {"/api/timer", {{"board", 0}, {"counter", 2}, {"divisor", 1000}}},
+      {"/api/reading", {{"board", 0}, {"channel", 0}, {"range", 0}}},
+      {"/api/acquisition/start", {{"board", 0}, {"channel", 0}, {"range", 0}, {"divisor", 400}, {"record", true}}},
+      {"/api/acquisition/stop", json::object()},
+      {"/api/recording/start", json::object()},
+      {"/api/recording/stop", json::object()},
+      {"/sim/inputs", {{"relay_board", 0}, {"inputs", 0}}},
+  };
+  for (const auto& [path, body] : changes) {
+    const httplib::Headers refused[] = {{{"Origin", own}},
+                                        {{"X-Panel-Token", token}, {"Origin", "http://localhost.evil.example"}}};
+    for (const httplib::Headers& headers : refused) {
+      const httplib::Result r = panel.Client().Post(path, headers, body.dump(), "application/json");
+      ASSERT_TRUE(r) << path;
+      EXPECT_EQ(r->status, 403) << path << ": " << r->body;
+    }
+  }
   // Reads without the token are refused too.
   httplib::Client client = panel.Client();
   for (const char* path : {"/", "/api/hello", "/api/events", "/assets/panel.js", "/sim/bench"}) {
@@ -422,7 +448,10 @@ TEST(PanelServer, RefusedRequestsLeaveTheBenchUntouched) {
 
   const json after = panel.Bench();
   EXPECT_EQ(after, before) << "before " << before.dump() << "\nafter " << after.dump();
-  EXPECT_EQ(panel.Get("/api/hello")["state"]["acquisition"], nullptr);
+  const json state = panel.Get("/api/hello")["state"];
+  EXPECT_EQ(state["acquisition"], nullptr);
+  EXPECT_EQ(state["recording"], nullptr);
+  EXPECT_TRUE(std::filesystem::is_empty(panel.recordings()));
   EXPECT_EQ(panel.Stop(), 0) << panel.stderrText();
 }
 
@@ -547,13 +576,13 @@ TEST(PanelServer, TheChartsFramesFollowTheRecordedSamplesInOrder) {
                                                            {"divisor", 400},
                                                            {"record", true},
                                                            {"file", "sine.csv"}});
-  ASSERT_EQ(started["recording"], panel.folder() + "/sine.csv");
+  ASSERT_EQ(started["recording"], panel.recordings() + "/sine.csv");
   // Some 30 columns (0.3 s of the 50 Hz sine).
   ASSERT_TRUE(events.WaitFor([](const EventReader::Event& e) {
     return e.name == "samples" && e.data["column"].get<uint64_t>() + e.data["min"].size() >= 30;
   }));
   const json stopped = panel.Do("/api/acquisition/stop", json::object());
-  const std::string csv = Slurp(panel.folder() + "/sine.csv");
+  const std::string csv = Slurp(panel.recordings() + "/sine.csv");
   EXPECT_EQ(CsvComments(csv)["sample_count"], std::to_string(stopped["samples"].get<uint64_t>()));
   EXPECT_EQ(CsvComments(csv)["end"], "complete");
   const std::vector<int> codes = CsvCodes(csv, 10, 1e-4);
@@ -622,7 +651,7 @@ TEST(PanelServer, ARecordingIsWhatAcquireWrites) {
       Daqctl("--sim " + kLabBench + " acquire --mode background --board 0 --channel 2 --range 1 --divisor 400 "
              "--count " + std::to_string(samples) + " --output " + file);
   ASSERT_EQ(acquire.status, 0) << acquire.err;
-  std::vector<std::string> recorded = Lines(Slurp(panel.folder() + "/dc.csv")), written = Lines(Slurp(file));
+  std::vector<std::string> recorded = Lines(Slurp(panel.recordings() + "/dc.csv")), written = Lines(Slurp(file));
   ASSERT_EQ(recorded.size(), written.size());
   for (size_t k = 0; k < recorded.size(); ++k) {
     if (recorded[k].rfind("# start_time: ", 0) == 0) {
