@@ -51,6 +51,8 @@ struct Panel final : Handler {
     const std::string url = server.Bind(listen, port);
     StopRequests stopRequests;
     rigThread.Start();
+    // Serving before the URL is out: whoever has it can use it.
+    server.Start();
     if (!listen.loopback()) {
       fmt::print(stderr,
                  "daqctl: warning: the panel listens on {}: whoever reaches this machine there with the URL below "
@@ -63,7 +65,6 @@ struct Panel final : Handler {
     fmt::print(stderr, "daqctl: the panel is at the URL above (open it in a browser on this machine; recordings go "
                        "to {}); Ctrl-C stops it\n",
                recordFolder);
-    server.Start();
     while (StopRequests::Pending() == 0 && server.running()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const int signal = StopRequests::Pending();
     // The pages' streams end first: the server then waits for no page.

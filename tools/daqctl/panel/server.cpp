@@ -166,6 +166,10 @@ void PanelServer::Start() {
     impl_->http.listen_after_bind();
     impl_->served = true;
   });
+  // httplib's stop() stops only a server that runs already: one asked to
+  // stop before its thread got there would wait for connections forever (a
+  // Ctrl-C right after the start). Start returns once it runs.
+  while (!impl_->http.is_running() && !impl_->served) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void PanelServer::Stop() {

@@ -31,7 +31,7 @@ class PanelServer {
   // Binds `port` (0: one the system chooses) on `listen`; returns the URL to
   // open, token included. A port that cannot be bound is a Failure.
   std::string Bind(const ListenAddress& listen, unsigned port);
-  // Serves on a thread of its own until Stop().
+  // Serves on a thread of its own until Stop(); returns once it serves.
   void Start();
   void Stop();
   bool running() const;
