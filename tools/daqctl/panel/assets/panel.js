@@ -83,7 +83,10 @@
   function connect() {
     if (source) source.close();
     const chartBox = document.getElementById('chart');
-    const columns = Math.max(100, Math.min(4000, Math.round(chartBox ? chartBox.clientWidth : 1000)));
+    // The chart's width in pixels: one column each (before the chart is
+    // built, the window's width less the margins).
+    const width = chartBox ? chartBox.clientWidth : window.innerWidth - 60;
+    const columns = Math.max(100, Math.min(4000, Math.round(width)));
     const seconds = chart.seconds;
     source = new EventSource(`api/events?token=${encodeURIComponent(token)}&columns=${columns}&seconds=${seconds}`);
     const connection = document.getElementById('connection');
