@@ -248,6 +248,8 @@ class Panel {
   }
   ~Panel() {
     if (pid_ > 0) Stop();
+    // Kept for a look after a failure.
+    if (!::testing::Test::HasFailure()) std::filesystem::remove_all(folder_);
   }
 
   // SIGINT; the exit status, or -1 when the panel has not ended 20 s later
@@ -657,7 +659,7 @@ TEST(PanelServer, ARecordingIsWhatAcquireWrites) {
   }
   EXPECT_EQ(panel.Stop(), 0) << panel.stderrText();
 
-  const std::string file = TempFile("acquire_dc.csv");
+  const std::string file = panel.folder() + "/acquire.csv";
   const ToolRun acquire =
       Daqctl("--sim " + kLabBench + " acquire --mode background --board 0 --channel 2 --range 1 --divisor 400 "
              "--count " + std::to_string(samples) + " --output " + file);
