@@ -10,6 +10,8 @@ for b in build/linux-sim/bin/*_bench; do
   echo "=== $(basename "$b") ==="
   "$b" "$@"
 done
+echo "=== panel_stream_bench (daqctl panel: 100 kS/s to a page in chromium for 10 s) ==="
+/usr/bin/python3 bench/panel_stream_bench.py --daqctl build/linux-sim/bin/daqctl
 cmake --preset win32-hw -DDAQ_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build --preset win32-hw -j "$(nproc)" --target convert_loops_bench
 echo "=== convert_loops_bench (32-bit DLL loops, under Wine) ==="

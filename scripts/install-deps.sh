@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build and the tests need and
 # this machine lacks: CMake and Ninja, GoogleTest and Google Benchmark, CLI11,
-# fmt and nlohmann-json, the MinGW-w64 i686 cross toolchain for the Windows
-# target, 32-bit Wine to run the Windows builds, and LLVM's clang, lld and
-# tools (the MSVC import libraries and the MSVC-target link tests) and
-# pkg-config (the install tests). Does nothing when all is there. Needs root
-# (or sudo) only when something is missing.
+# fmt and nlohmann-json, cpp-httplib (daqctl panel's web server), the
+# MinGW-w64 i686 cross toolchain for the Windows target, 32-bit Wine to run
+# the Windows builds, LLVM's clang, lld and tools (the MSVC import libraries,
+# the MSVC-target link tests and the libFuzzer build), pkg-config (the
+# install tests), and for the panel's tests chromium with its WebDriver,
+# python3-selenium and curl. Does nothing when all is there. Needs root (or
+# sudo) only when something is missing.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libcli11-dev libfmt-dev
-          nlohmann-json3-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
-          clang lld llvm pkgconf)
+          nlohmann-json3-dev libcpp-httplib-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+          clang lld llvm pkgconf chromium chromium-driver python3-selenium curl)
 
 missing=()
 packages+=(python3 python3-numpy python3-pytest python3-venv python3-pip)  # the Python package and its tests

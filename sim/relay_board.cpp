@@ -73,6 +73,8 @@ uint32_t RelayBoard::IoRead(int bar, uint32_t offset, unsigned width) {
 
 void RelayBoard::IoWrite(int bar, uint32_t offset, unsigned width, uint32_t value) {
   if (bar != layout::kBoardBlockBar) return;
+  const uint32_t output = LayoutOf(model_).output;
+  if (offset < output + this->width() / 8 && offset + width > output) ++outputWrites_;
   for (unsigned i = 0; i < width; ++i) WriteByte(offset + i, uint8_t(value >> (8 * i)));
 }
 

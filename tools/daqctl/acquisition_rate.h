@@ -42,6 +42,15 @@ constexpr double kMinCounterClockHz = 1;
 // reaches).
 uint32_t SmallestDivisor(AcquireMode mode, double clockHz);
 
+// Refuses (Failure(kExitUsage)) a divisor the converter cannot follow at
+// counter clock `clockHz` in `mode`, naming the smallest that works; `name`
+// is what the caller calls the divisor ("--divisor", "divisor").
+void CheckConverterRate(AcquireMode mode, uint32_t divisor, double clockHz, const char* name);
+
+// A counter clock given as text ("4e6", "4000000"): a frequency from 1 Hz to
+// 10 MHz, else Failure(kExitUsage) naming `name`.
+double ParseCounterClock(const std::string& text, const char* name);
+
 // 4000000 -> "4 MHz", 1000 -> "1 kHz", 61.035 -> "61.035 Hz", 111111.1 -> "111.111 kHz".
 std::string Hertz(double hz);
 // 0.25 -> "250 ms", 16.38 -> "16.4 s".

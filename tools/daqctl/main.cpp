@@ -20,8 +20,8 @@
 namespace daqctl {
 
 // The commands, in the order `daqctl --help` lists them.
-extern const Command kList, kRelay, kDio, kTimer, kAi, kAcquire, kTour;
-const Command* const kCommands[] = {&kList, &kRelay, &kDio, &kTimer, &kAi, &kAcquire, &kTour};
+extern const Command kList, kRelay, kDio, kTimer, kAi, kAcquire, kTour, kPanel;
+const Command* const kCommands[] = {&kList, &kRelay, &kDio, &kTimer, &kAi, &kAcquire, &kTour, &kPanel};
 
 namespace {
 

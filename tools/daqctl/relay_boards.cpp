@@ -31,6 +31,14 @@ const char* ModelName(uint16_t kind) {
 
 unsigned RelayCount(uint16_t kind) { return kind == RELAY_KIND_KORVEL ? 16 : 8; }
 
+void CheckRelayPattern(const RelayBoardInfo& info, unsigned board, uint32_t pattern) {
+  const uint32_t mask = info.kind == RELAY_KIND_KORVEL ? 0xFFFF : 0xFF;
+  if (pattern > mask) {
+    throw Failure(kExitUsage, fmt::format("{} board {} has {} relays: pattern {:#x} does not fit", ModelName(info.kind),
+                                          board, RelayCount(info.kind), pattern));
+  }
+}
+
 std::string ListRelayBoards(bool verbose) {
   KorvelSession session;
   std::string text = fmt::format("Relay boards (Korvel): {}\n", session.count());

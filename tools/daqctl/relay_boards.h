@@ -30,6 +30,9 @@ const char* ModelName(uint16_t kind);
 // Relays (and inputs) of a model: 16 on a KORVEL board, 8 on a LUMAR board.
 unsigned RelayCount(uint16_t kind);
 
+// Refuses (Failure(kExitUsage)) a relay pattern wider than board `board`.
+void CheckRelayPattern(const RelayBoardInfo& info, unsigned board, uint32_t pattern);
+
 // The relay part of `list`: the boards one scan finds, with `verbose` what
 // each one has.
 std::string ListRelayBoards(bool verbose);

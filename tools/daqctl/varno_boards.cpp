@@ -87,7 +87,29 @@ void CheckRangeCode(unsigned code) {
   throw Failure(kExitUsage, fmt::format("unknown range code {}: use {}", code, codes));
 }
 
+void CheckCounter(unsigned counter, const char* name) {
+  if (counter >= VARNO_COUNTERS) throw Failure(kExitUsage, fmt::format("{} must be 0, 1 or 2", name));
+}
+
+void CheckTimerDivisor(uint32_t divisor, const char* name) {
+  if (divisor > 0xFFFF) throw Failure(kExitUsage, fmt::format("{} must be 0 to 65535 (0 counts 65536)", name));
+}
+
+void CheckDigitalPattern(uint32_t pattern, const char* name) {
+  if (pattern > 0xFFFF) throw Failure(kExitUsage, fmt::format("{} takes a 16-bit pattern", name));
+}
+
+void CheckPacerDivisor(uint32_t divisor, const char* name) {
+  if (divisor == 0 || divisor > 0xFFFF) throw Failure(kExitUsage, fmt::format("{} must be 1 to 65535", name));
+}
+
 float RangeVolts(unsigned code) { return FindRange(code)->volts; }
+
+std::vector<InputRange> InputRanges() {
+  std::vector<InputRange> ranges;
+  for (const RangeRow& r : kRanges) ranges.push_back({r.code, r.volts});
+  return ranges;
+}
 
 std::string RangeList() {
   // The unit after the first entry only: "<code> +-<full scale> V, <code> +-<full scale>, ...".

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "daqctl.h"
 #include "dremor.h"
@@ -48,12 +49,28 @@ class VarnoSession : public LibrarySession {
 // DREMOR_OK.
 void CheckDremor(uint16_t status, const char* what);
 
-// Usage checks (Failure(kExitUsage)): a channel of the multiplexer, a
-// configuration code with an input range.
+// Usage checks (Failure(kExitUsage)), one implementation for the commands
+// and the panel: a channel of the multiplexer, a configuration code with an
+// input range. Where a message names the value, `name` is what the caller
+// calls it ("--divisor" on the command line, "divisor" on the panel).
 void CheckChannel(unsigned channel);
 void CheckRangeCode(unsigned code);
+// An 8254 counter of the board: 0, 1 or 2.
+void CheckCounter(unsigned counter, const char* name);
+// A divisor for VARNO_SetupTimer: 0 to 65535 (0 counts 65536).
+void CheckTimerDivisor(uint32_t divisor, const char* name);
+// A pattern for the 16 digital outputs.
+void CheckDigitalPattern(uint32_t pattern, const char* name);
+// A pacer divisor for an acquisition: 1 to 65535.
+void CheckPacerDivisor(uint32_t divisor, const char* name);
 // The full scale in volts of range code `code`, which CheckRangeCode passed.
 float RangeVolts(unsigned code);
+// The codes with an input range and their full scales, in the table's order.
+struct InputRange {
+  unsigned code;
+  float volts;
+};
+std::vector<InputRange> InputRanges();
 // The codes and their full scales, for help: "<code> +-<volts> V, <code> +-<volts>, ...".
 std::string RangeList();
 

@@ -30,6 +30,8 @@ class RelayBoard : public PciFunction {
 
   // Relay states (bit set = relay energised), as last written by software.
   uint16_t outputs() const { return outputs_; }
+  // Writes that reached the output register since power-up.
+  uint64_t outputWrites() const { return outputWrites_; }
   // The pattern on the input connector; bits above the board's width are dropped.
   void SetInputs(uint16_t pattern);
   uint16_t inputs() const { return inputs_; }
@@ -54,6 +56,7 @@ class RelayBoard : public PciFunction {
   RelayModel model_;
   uint16_t outputs_ = 0;
   uint16_t inputs_ = 0;
+  uint64_t outputWrites_ = 0;
 };
 
 }  // namespace daqsim

@@ -116,7 +116,7 @@ struct Acquire final : Handler {
     args.divisor = divisorText.Get().value_or(args.divisor);
     CheckChannel(args.channel);
     CheckRangeCode(args.range);
-    if (args.divisor == 0 || args.divisor > 0xFFFF) throw Failure(kExitUsage, "--divisor must be 1 to 65535");
+    CheckPacerDivisor(args.divisor, "--divisor");
     if (modeText != "pacer" && modeText != "background") {
       throw Failure(kExitUsage, "--mode must be pacer or background");
     }
@@ -145,12 +145,7 @@ struct Acquire final : Handler {
       args.count = 0;
     }
     if (!clockText.empty()) {
-      args.clockHz = ParseDecimal(clockText);
-      if (!args.clockHz || *args.clockHz < kMinCounterClockHz || *args.clockHz > kMaxCounterClockHz) {
-        throw Failure(kExitUsage, fmt::format("--clock: '{}' is no counter clock: give its frequency in Hz, "
-                                              "from {:g} Hz to {:g} MHz (an 8254 counts at most 10 MHz)",
-                                              clockText, kMinCounterClockHz, kMaxCounterClockHz / 1e6));
-      }
+      args.clockHz = ParseCounterClock(clockText, "--clock");
       CheckRate(*args.clockHz);
     }
     if (!output.empty() && !plot.empty() && SameFile(output, plot)) {
@@ -163,17 +158,7 @@ struct Acquire final : Handler {
   // Refuses a divisor the converter cannot follow at `clockHz`, and turns a
   // duration into a count of samples.
   void CheckRate(double clockHz) {
-    const uint32_t smallest = SmallestDivisor(args.mode, clockHz);
-    if (args.divisor < smallest) {
-      const bool pacer = args.mode == AcquireMode::kPacer;
-      throw Failure(kExitUsage,
-                    fmt::format("--divisor {} is too fast for the converter: at the {} counter clock it paces a "
-                                "conversion every {}, but a conversion takes 8 us{}; the smallest divisor that "
-                                "works in {} mode is {} ({})",
-                                args.divisor, Hertz(clockHz), Seconds(args.divisor / clockHz),
-                                pacer ? " and the library's polling of its end 1 us more" : "",
-                                pacer ? "pacer" : "background", smallest, Hertz(clockHz / smallest)));
-    }
+    CheckConverterRate(args.mode, args.divisor, clockHz, "--divisor");
     if (args.duration) {
       const double samples = std::round(*args.duration * clockHz / args.divisor);
       const double most = args.mode == AcquireMode::kPacer ? double(kMaxPacerSamples) : double(UINT32_MAX);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "acquisition_rate.h"
+#include "background_fetch.h"
 #include "sample_writer.h"
 #include "waveform_plot.h"
 
@@ -27,11 +28,13 @@ struct AcquireArgs {
 
 // Where an acquisition's samples go as they arrive: the file, and the
 // picture when one was asked for.
-struct Recording {
+struct Recording final : SampleSink {
+  Recording(SampleWriter& writer, WaveformPlot* plot, float fullScale)
+      : writer(writer), plot(plot), fullScale(fullScale) {}
   SampleWriter& writer;
   WaveformPlot* plot;
   float fullScale;
-  void Add(const uint16_t* words, size_t count) {
+  void Add(const uint16_t* words, size_t count) override {
     writer.Write(words, count);
     if (plot) plot->Add(words, count, fullScale);
   }

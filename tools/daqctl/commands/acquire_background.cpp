@@ -4,13 +4,12 @@
 // stop request is reached.
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <vector>
 
 #include "acquire.h"
+#include "background_fetch.h"
 #include "stop_request.h"
 #include "varno_boards.h"
 
@@ -19,9 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The samples the interrupt driver holds until they are fetched. A backlog
-// beyond it means samples were dropped: an overrun.
-constexpr uint32_t kDriverCapacity = 1u << 20;
 // How often the driver is asked for what has arrived. At the fastest rate
 // (125 kHz) a poll finds some 2500 samples, far below the driver's capacity,
 // and the end of an acquisition is seen within this time.
@@ -46,55 +42,7 @@ struct RunningAcquisition {
   bool running = false;
 };
 
-class Fetcher {
- public:
-  Fetcher(const AcquireArgs& args, Recording& recording) : args_(args), recording_(recording) {}
-
-  uint64_t fetched() const { return fetched_; }
-  uint32_t backlog() const { return backlog_; }
-  uint32_t count() const { return count_; }
-  bool done() const { return args_.count != 0 && fetched_ >= args_.count; }
-
-  // Asks the driver for its interrupt count and fetches what has arrived (up
-  // to the count asked for). Returns an error text on an overrun.
-  std::string Poll() {
-    CheckDremor(VARNO_GetIntCount(&count_), "reading the interrupt count");
-    // The driver's count is 32 bits wide and wraps; so does the difference.
-    backlog_ = count_ - uint32_t(fetched_);
-    if (backlog_ > kDriverCapacity) {
-      return fmt::format("overrun: {} samples were waiting, more than the interrupt driver holds ({}), so "
-                         "samples after sample {} were lost; stopped",
-                         backlog_, kDriverCapacity, fetched_);
-    }
-    uint64_t want = backlog_;
-    if (args_.count != 0) want = std::min<uint64_t>(want, args_.count - fetched_);
-    if (want == 0) return {};
-    words_.resize(size_t(want));
-    // One request for everything waiting: if the driver dropped samples, it
-    // holds fewer than its count says and refuses the request rather than
-    // hand over a stream with a gap.
-    const uint16_t status = VARNO_GetBuffer(uint32_t(want), words_.data());
-    if (status == DREMOR_ERR_INTERRUPT_REQUEST) {
-      return fmt::format("overrun: the interrupt driver could not hand over the {} samples waiting (its buffer "
-                         "filled and samples after sample {} were lost, or the request failed); stopped",
-                         want, fetched_);
-    }
-    CheckDremor(status, "fetching samples");
-    recording_.Add(words_.data(), words_.size());
-    fetched_ += want;
-    return {};
-  }
-
- private:
-  const AcquireArgs& args_;
-  Recording& recording_;
-  std::vector<uint16_t> words_;  // reused: as large as the largest backlog seen
-  uint64_t fetched_ = 0;
-  uint32_t backlog_ = 0;
-  uint32_t count_ = 0;
-};
-
-void PrintProgress(const AcquireArgs& args, const Fetcher& f, double elapsed) {
+void PrintProgress(const AcquireArgs& args, const BackgroundFetcher& f, double elapsed) {
   std::string line = fmt::format("\r  {} samples", f.fetched());
   if (args.count != 0) line += fmt::format(" of {} ({:.0f}%)", args.count, 100.0 * double(f.fetched()) / args.count);
   // The rate measured so far, to a tenth of a kHz.
@@ -123,7 +71,7 @@ AcquisitionEnd AcquireBackground(const AcquireArgs& args, std::optional<double> 
 
   const Clock::time_point start = Clock::now();
   Clock::time_point lastArrival = start, lastProgress = start;
-  Fetcher fetcher(args, recording);
+  BackgroundFetcher fetcher(args.count, recording);
   AcquisitionEnd end;
   uint32_t lastCount = 0;
   while (!fetcher.done()) {

@@ -15,7 +15,7 @@ struct Dio final : Handler {
 
   void Check() override {
     set = setText.Get();
-    if (set && *set > 0xFFFF) throw Failure(kExitUsage, "--set takes a 16-bit pattern");
+    if (set) CheckDigitalPattern(*set, "--set");
   }
 
   int Run() override {

@@ -69,11 +69,7 @@ struct Relay final : Handler {
     }
     const RelayBoardInfo info = session.Query(uint16_t(board));
     const bool korvel = info.kind == RELAY_KIND_KORVEL;
-    const uint32_t mask = korvel ? 0xFFFF : 0xFF;
-    if (set && *set > mask) {
-      throw Failure(kExitUsage, fmt::format("{} board {} has {} relays: pattern {:#x} does not fit",
-                                            ModelName(info.kind), board, RelayCount(info.kind), *set));
-    }
+    if (set) CheckRelayPattern(info, board, *set);
     const uint16_t base = info.base[bar];
     const uint32_t width = korvel ? 2 : 1;  // bytes of one access
     const uint32_t outAt = outOffset.value_or(korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET);

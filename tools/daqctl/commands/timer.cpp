@@ -17,8 +17,8 @@ struct Timer final : Handler {
 
   void Check() override {
     divisor = divisorText.Get().value_or(0);
-    if (counter >= VARNO_COUNTERS) throw Failure(kExitUsage, "--counter must be 0, 1 or 2");
-    if (divisor > 0xFFFF) throw Failure(kExitUsage, "--divisor must be 0 to 65535 (0 counts 65536)");
+    CheckCounter(counter, "--counter");
+    CheckTimerDivisor(divisor, "--divisor");
   }
 
   int Run() override {

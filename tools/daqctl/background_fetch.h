@@ -1,0 +1,54 @@
+// The fetch of a background acquisition: the interrupt driver's count read,
+// everything waiting taken in one request and handed to a sink, overruns
+// told apart from a stream with a gap. One implementation for `acquire
+// --mode background` and the panel.
+#ifndef DAQCTL_BACKGROUND_FETCH_H
+#define DAQCTL_BACKGROUND_FETCH_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace daqctl {
+
+// The samples the interrupt driver holds until they are fetched. A backlog
+// beyond it means samples were dropped: an overrun.
+constexpr uint32_t kDriverCapacity = 1u << 20;
+
+// Where fetched samples go, the board's 16-bit words in the order taken.
+class SampleSink {
+ public:
+  virtual void Add(const uint16_t* words, size_t count) = 0;
+
+ protected:
+  ~SampleSink() = default;
+};
+
+class BackgroundFetcher {
+ public:
+  // `limit`: samples to fetch in all, 0 for no limit.
+  BackgroundFetcher(uint64_t limit, SampleSink& sink) : limit_(limit), sink_(sink) {}
+
+  uint64_t fetched() const { return fetched_; }
+  uint32_t backlog() const { return backlog_; }
+  uint32_t count() const { return count_; }
+  bool done() const { return limit_ != 0 && fetched_ >= limit_; }
+
+  // Asks the driver for its interrupt count and fetches what has arrived (up
+  // to the limit). Returns an error text on an overrun; a failed request
+  // throws Failure(kExitFailure).
+  std::string Poll();
+
+ private:
+  uint64_t limit_;
+  SampleSink& sink_;
+  std::vector<uint16_t> words_;  // reused: as large as the largest backlog seen
+  uint64_t fetched_ = 0;
+  uint32_t backlog_ = 0;
+  uint32_t count_ = 0;
+};
+
+}  // namespace daqctl
+
+#endif
