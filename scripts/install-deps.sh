@@ -4,7 +4,8 @@
 # fmt and nlohmann-json, cpp-httplib (daqctl panel's web server), the
 # MinGW-w64 i686 cross toolchain for the Windows target, 32-bit Wine to run
 # the Windows builds, LLVM's clang, lld and tools (the MSVC import libraries,
-# the MSVC-target link tests and the libFuzzer build), pkg-config (the
+# the MSVC-target link tests, and with clang's runtimes the libFuzzer
+# build), pkg-config (the
 # install tests), and for the panel's tests chromium with its WebDriver,
 # python3-selenium and curl. Does nothing when all is there. Needs root (or
 # sudo) only when something is missing.
@@ -12,7 +13,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libcli11-dev libfmt-dev
           nlohmann-json3-dev libcpp-httplib-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
-          clang lld llvm pkgconf chromium chromium-driver python3-selenium curl)
+          clang libclang-rt-dev lld llvm pkgconf chromium chromium-driver python3-selenium curl)
 
 missing=()
 packages+=(python3 python3-numpy python3-pytest python3-venv python3-pip)  # the Python package and its tests
