@@ -5,8 +5,8 @@
 # MinGW-w64 i686 cross toolchain for the Windows target, 32-bit Wine to run
 # the Windows builds, LLVM's clang, lld and tools (the MSVC import libraries,
 # the MSVC-target link tests, and with clang's runtimes the libFuzzer
-# build), pkg-config (the
-# install tests), and for the panel's tests chromium with its WebDriver,
+# build), pkg-config (the install tests), Python with numpy and pytest (the
+# Python package), and for the panel's tests chromium with its WebDriver,
 # python3-selenium and curl. Does nothing when all is there. Needs root (or
 # sudo) only when something is missing.
 set -euo pipefail
