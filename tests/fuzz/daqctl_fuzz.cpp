@@ -148,12 +148,12 @@ long long AsNumber(const std::string& s) {
 }
 
 // Command lines that would run for long: the tour, background, continuous
-// and timed acquisitions (they follow the wall clock), and conversions by the
-// thousand.
+// and timed acquisitions (they follow the wall clock), the panel (it serves
+// until stopped), and conversions by the thousand.
 bool Affordable(const std::vector<std::string>& argv) {
   bool converts = false;
   for (const std::string& a : argv) {
-    for (const char* slow : {"tour", "background", "continuous", "duration"}) {
+    for (const char* slow : {"tour", "background", "continuous", "duration", "panel"}) {
       if (a.find(slow) != std::string::npos) return false;
     }
     converts = converts || a == "ai" || a == "acquire";

@@ -1,6 +1,7 @@
 // Stop requests by signal (POSIX) or console control event (Windows).
 #include "stop_request.h"
 
+#include <atomic>
 #include <csignal>
 
 #if defined(_WIN32)
@@ -10,15 +11,21 @@
 namespace daqctl {
 namespace {
 
-volatile std::sig_atomic_t g_pending = 0;
+// Set by a signal handler or, on Windows, the console's own thread, and read
+// by whichever thread polls: with the panel's server threads running, the
+// signal may land on any of them, so a lock-free atomic (safe in a signal
+// handler) rather than a volatile flag that only one thread may share with
+// its handler.
+std::atomic<int> g_pending{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag must be usable in a signal handler");
 
 #if defined(_WIN32)
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   // Runs on a thread of its own: it records the request and nothing else.
   // A second event is left to the default handler, which ends the process.
-  if (g_pending != 0) return FALSE;
-  g_pending = event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGTERM;
+  if (g_pending.load() != 0) return FALSE;
+  g_pending.store(event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGTERM);
   return TRUE;
 }
 
@@ -28,13 +35,13 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction g_previous[3];
 
 extern "C" void OnSignal(int signal) {
-  if (g_pending != 0) {
+  if (g_pending.load() != 0) {
     // Asked twice: the ordinary end of the process.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  g_pending = signal;
+  g_pending.store(signal);
 }
 
 #endif
@@ -42,7 +49,7 @@ extern "C" void OnSignal(int signal) {
 }  // namespace
 
 StopRequests::StopRequests() {
-  g_pending = 0;
+  g_pending.store(0);
 #if defined(_WIN32)
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
@@ -61,7 +68,7 @@ StopRequests::~StopRequests() {
 #endif
 }
 
-int StopRequests::Pending() { return g_pending; }
+int StopRequests::Pending() { return g_pending.load(); }
 
 const char* StopRequests::Name(int signal) {
   switch (signal) {
