@@ -25,16 +25,27 @@ fail() {
   exit 1
 }
 
-"$emulator" "$daqctl" panel >"$folder/out.txt" 2>"$folder/err.txt" &
-pid=$!
-# Wine may need a while to start (a fresh prefix is made on first use).
-i=0
-while ! grep -q "token=" "$folder/out.txt" 2>/dev/null; do
-  i=$((i + 1))
-  [ $i -gt 600 ] && fail "no URL after 60 s"
-  kill -0 "$pid" 2>/dev/null || fail "daqctl.exe panel ended before it printed its URL"
-  sleep 0.1
-done
+# Starts the panel; waits for its URL. Wine may need a while to start (a
+# fresh prefix is made on first use), and a Wine program that starts while
+# the other tests' Wine programs come and go can lose its connection to the
+# Wine server before it runs ("wine client error"): such a start is tried
+# again, up to three times. Any other early end is a failure.
+start() {
+  "$emulator" "$daqctl" panel >"$folder/out.txt" 2>"$folder/err.txt" &
+  pid=$!
+  i=0
+  while ! grep -q "token=" "$folder/out.txt" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -gt 600 ] && fail "no URL after 60 s"
+    if ! kill -0 "$pid" 2>/dev/null; then
+      pid=
+      grep -q "wine client error" "$folder/err.txt" && return 1
+      fail "daqctl.exe panel ended before it printed its URL"
+    fi
+    sleep 0.1
+  done
+}
+start || start || start || fail "Wine could not start daqctl.exe three times"
 url=$(head -n 1 "$folder/out.txt" | tr -d '\r')
 base=${url%%/\?token=*}
 token=${url##*token=}
