@@ -30,6 +30,25 @@ TEST(Daqctl, ListShowsEveryBoardOfTheScenarioWithItsSlot) {
       << rack.out;
 }
 
+TEST(Daqctl, ItsOwnOptionsMayFollowTheCommand) {
+  // `daqctl list --sim FILE` is `daqctl --sim FILE list`: the same bench, the
+  // same output (the built-in bench has two relay boards, this one has one).
+  const std::string file = Scenario("lab_bench.json");
+  for (const auto& [before, after] : {std::pair{"--sim " + file + " list", "list --sim " + file},
+                                      std::pair{"--sim " + file + " relay --board 0 --set 010",
+                                                "relay --board 0 --set 010 --sim " + file},
+                                      std::pair{std::string("--version"), std::string("list --version")}}) {
+    const ToolRun first = Daqctl(before), second = Daqctl(after);
+    EXPECT_EQ(first.status, 0) << before << "\n" << first.err;
+    EXPECT_EQ(second.status, 0) << after << "\n" << second.err;
+    EXPECT_EQ(first.out, second.out) << after;
+  }
+  EXPECT_TRUE(Contains(Daqctl("list --sim " + file).out, "Relay boards (Korvel): 1"));
+  const ToolRun twice = Daqctl("list relay");
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_TRUE(Contains(twice.err, "not expected: relay")) << twice.err;
+}
+
 TEST(Daqctl, RelayWritesTheOutputsAndReadsInputsAndRelayStatesBack) {
   ToolRun r = Daqctl("--sim " + Scenario("lab_bench.json") + " relay --board 0 --set 0xA5A5");
   ASSERT_EQ(r.status, 0) << r.err;

@@ -107,6 +107,9 @@ int RunCommandLine(const std::vector<std::string>& argv, MachineSetup setup) {
   std::vector<Entry> entries;
   for (const Command* command : kCommands) {
     CLI::App* sub = app.add_subcommand(command->name, command->summary);
+    // daqctl's own options (--sim [FILE], --version) may also follow the
+    // command: `daqctl panel --sim lab.json` as well as `daqctl --sim lab.json panel`.
+    sub->fallthrough();
     entries.push_back(Entry{command, sub, command->define(*sub)});
   }
 
