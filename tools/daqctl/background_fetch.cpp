@@ -37,4 +37,23 @@ std::string BackgroundFetcher::Poll() {
   return {};
 }
 
+constexpr double kAssumedSlowestClockHz = 1e6;
+
+StallWatch::StallWatch(uint32_t divisor, std::optional<double> clockHz, Clock::time_point start)
+    : seconds_(2.0 + 3.0 * divisor / clockHz.value_or(kAssumedSlowestClockHz)),
+      clockKnown_(clockHz.has_value()),
+      lastArrival_(start) {}
+
+void StallWatch::Saw(uint32_t count, Clock::time_point now) {
+  if (count == lastCount_) return;
+  lastCount_ = count;
+  lastArrival_ = now;
+}
+
+std::string StallWatch::Stalled(Clock::time_point now) const {
+  if (std::chrono::duration<double>(now - lastArrival_).count() <= seconds_) return {};
+  return fmt::format("the acquisition stalled: no sample arrived for {:.1f} s{}", seconds_,
+                     clockKnown_ ? "" : " (if the counter clock is slow, give --clock)");
+}
+
 }  // namespace daqctl

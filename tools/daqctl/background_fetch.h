@@ -5,8 +5,10 @@
 #ifndef DAQCTL_BACKGROUND_FETCH_H
 #define DAQCTL_BACKGROUND_FETCH_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,27 @@ class BackgroundFetcher {
   uint64_t fetched_ = 0;
   uint32_t backlog_ = 0;
   uint32_t count_ = 0;
+};
+
+// Whether samples stopped coming: no new interrupt for a few sample periods
+// and at least two seconds. Without a known clock the counters are taken to
+// run at 1 MHz at least (the 8254s of these boards run at MHz rates).
+class StallWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+  StallWatch(uint32_t divisor, std::optional<double> clockHz, Clock::time_point start = Clock::now());
+
+  double seconds() const { return seconds_; }
+  // The driver's interrupt count after a poll.
+  void Saw(uint32_t count, Clock::time_point now = Clock::now());
+  // The error text once nothing arrived for too long, else empty.
+  std::string Stalled(Clock::time_point now = Clock::now()) const;
+
+ private:
+  double seconds_;
+  bool clockKnown_;
+  uint32_t lastCount_ = 0;
+  Clock::time_point lastArrival_;
 };
 
 }  // namespace daqctl

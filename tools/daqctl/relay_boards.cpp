@@ -31,6 +31,24 @@ const char* ModelName(uint16_t kind) {
 
 unsigned RelayCount(uint16_t kind) { return kind == RELAY_KIND_KORVEL ? 16 : 8; }
 
+uint16_t RelayOutputOffset(uint16_t kind) {
+  return kind == RELAY_KIND_KORVEL ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET;
+}
+
+uint16_t RelayInputOffset(uint16_t kind) { return kind == RELAY_KIND_KORVEL ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET; }
+
+void WriteRelayPort(uint16_t kind, uint16_t port, uint32_t pattern) {
+  if (kind == RELAY_KIND_KORVEL) {
+    KORVEL_DO(port, uint16_t(pattern));
+  } else {
+    LUMAR_DO(port, uint8_t(pattern));
+  }
+}
+
+uint16_t ReadRelayPort(uint16_t kind, uint16_t port) {
+  return kind == RELAY_KIND_KORVEL ? KORVEL_DI(port) : LUMAR_DI(port);
+}
+
 void CheckRelayPattern(const RelayBoardInfo& info, unsigned board, uint32_t pattern) {
   const uint32_t mask = info.kind == RELAY_KIND_KORVEL ? 0xFFFF : 0xFF;
   if (pattern > mask) {
@@ -49,14 +67,12 @@ std::string ListRelayBoards(bool verbose) {
     for (uint16_t w : info.base) text += fmt::format(" {:#06x}", w);
     text += "\n";
     if (verbose) {
-      const bool korvel = info.kind == RELAY_KIND_KORVEL;
       const uint16_t block = info.base[RELAY_BOARD_BLOCK_BAR];
       text += fmt::format("     {} relays, {} inputs; board block (base{}) {:#06x}-{:#06x}: outputs at {:#06x}, "
                           "inputs at {:#06x}\n",
                           RelayCount(info.kind), RelayCount(info.kind), RELAY_BOARD_BLOCK_BAR, block,
                           block + RELAY_BOARD_BLOCK_SIZE - 1,
-                          block + (korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET),
-                          block + (korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET));
+                          block + RelayOutputOffset(info.kind), block + RelayInputOffset(info.kind));
     }
   }
   return text;

@@ -30,6 +30,15 @@ const char* ModelName(uint16_t kind);
 // Relays (and inputs) of a model: 16 on a KORVEL board, 8 on a LUMAR board.
 unsigned RelayCount(uint16_t kind);
 
+// The board block's registers of a model: where the relay outputs (which
+// read back the relay states) and the inputs sit.
+uint16_t RelayOutputOffset(uint16_t kind);
+uint16_t RelayInputOffset(uint16_t kind);
+// A port access as wide as the model's registers: 16 bits on a KORVEL board,
+// 8 on a LUMAR board.
+void WriteRelayPort(uint16_t kind, uint16_t port, uint32_t pattern);
+uint16_t ReadRelayPort(uint16_t kind, uint16_t port);
+
 // Refuses (Failure(kExitUsage)) a relay pattern wider than board `board`.
 void CheckRelayPattern(const RelayBoardInfo& info, unsigned board, uint32_t pattern);
 

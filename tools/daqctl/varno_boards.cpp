@@ -105,6 +105,22 @@ void CheckPacerDivisor(uint32_t divisor, const char* name) {
 
 float RangeVolts(unsigned code) { return FindRange(code)->volts; }
 
+RecordingInfo DescribeRecording(unsigned board, unsigned channel, unsigned rangeCode, const std::string& mode,
+                                uint32_t divisor, std::optional<double> clockHz) {
+  RecordingInfo info;
+  info.tool = ToolName();
+  info.board = board;
+  info.slot = BoardSlot(Family::kMultifunction, board);
+  info.channel = channel;
+  info.rangeCode = rangeCode;
+  info.rangeVolts = RangeVolts(rangeCode);
+  info.mode = mode;
+  info.divisor = divisor;
+  info.clockHz = clockHz;
+  info.startTime = UtcTimestamp();
+  return info;
+}
+
 std::vector<InputRange> InputRanges() {
   std::vector<InputRange> ranges;
   for (const RangeRow& r : kRanges) ranges.push_back({r.code, r.volts});

@@ -13,6 +13,7 @@
 #include "daqctl.h"
 #include "dremor.h"
 #include "sample_codes.h"
+#include "sample_writer.h"
 #include "varno_board_map.h"
 
 namespace CLI {
@@ -65,6 +66,10 @@ void CheckDigitalPattern(uint32_t pattern, const char* name);
 void CheckPacerDivisor(uint32_t divisor, const char* name);
 // The full scale in volts of range code `code`, which CheckRangeCode passed.
 float RangeVolts(unsigned code);
+// What a recording of `channel` of multifunction board `board` says of
+// itself, as the acquisition starts now (mode "pacer" or "background").
+RecordingInfo DescribeRecording(unsigned board, unsigned channel, unsigned rangeCode, const std::string& mode,
+                                uint32_t divisor, std::optional<double> clockHz);
 // The codes with an input range and their full scales, in the table's order.
 struct InputRange {
   unsigned code;

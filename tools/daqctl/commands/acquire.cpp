@@ -194,17 +194,7 @@ struct Acquire final : Handler {
     std::unique_ptr<OutputFile> file = OutputFile::Open(output);
     std::unique_ptr<OutputFile> plotFile = plot.empty() ? nullptr : OutputFile::Open(plot);
 
-    RecordingInfo info;
-    info.tool = ToolName();
-    info.board = args.board;
-    info.slot = BoardSlot(Family::kMultifunction, args.board);
-    info.channel = args.channel;
-    info.rangeCode = args.range;
-    info.rangeVolts = RangeVolts(args.range);
-    info.mode = modeText;
-    info.divisor = args.divisor;
-    info.clockHz = clock;
-    info.startTime = UtcTimestamp();
+    RecordingInfo info = DescribeRecording(args.board, args.channel, args.range, modeText, args.divisor, clock);
     info.codes = args.raw;
     std::unique_ptr<SampleWriter> writer =
         format == "csv" ? MakeCsvWriter(std::move(file), info) : MakeJsonWriter(std::move(file), info);

@@ -23,10 +23,6 @@ using Clock = std::chrono::steady_clock;
 // and the end of an acquisition is seen within this time.
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-// Without a known clock, the wait for a sample before calling the
-// acquisition stalled assumes the counter clock runs at least this fast (the
-// 8254s of these boards run at MHz rates); --clock tells the real one.
-constexpr double kAssumedSlowestClockHz = 1e6;
 
 double SecondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -63,36 +59,24 @@ AcquisitionEnd AcquireBackground(const AcquireArgs& args, std::optional<double> 
               "starting the acquisition");
   acquisition.running = true;
 
-  // Samples stop coming when no new interrupt arrives for a few sample
-  // periods and at least two seconds.
-  const double period = args.divisor / (clockHz ? *clockHz : kAssumedSlowestClockHz);
-  const double stallSeconds = 2.0 + 3.0 * period;
   const bool showProgress = ShowProgress(args);
-
   const Clock::time_point start = Clock::now();
-  Clock::time_point lastArrival = start, lastProgress = start;
+  Clock::time_point lastProgress = start;
+  StallWatch stall(args.divisor, clockHz, start);
   BackgroundFetcher fetcher(args.count, recording);
   AcquisitionEnd end;
-  uint32_t lastCount = 0;
   while (!fetcher.done()) {
     if ((end.signal = StopRequests::Pending()) != 0) break;
     end.error = fetcher.Poll();
     if (!end.error.empty()) break;
     const Clock::time_point now = Clock::now();
-    if (fetcher.count() != lastCount) {
-      lastCount = fetcher.count();
-      lastArrival = now;
-    }
+    stall.Saw(fetcher.count(), now);
     if (showProgress && (now - lastProgress >= kProgressInterval || fetcher.done())) {
       PrintProgress(args, fetcher, SecondsSince(start));
       lastProgress = now;
     }
     if (fetcher.done()) break;
-    if (SecondsSince(lastArrival) > stallSeconds) {
-      end.error = fmt::format("the acquisition stalled: no sample arrived for {:.1f} s{}", stallSeconds,
-                              clockHz ? "" : " (if the counter clock is slow, give --clock)");
-      break;
-    }
+    if (!(end.error = stall.Stalled()).empty()) break;
     std::this_thread::sleep_for(kPollInterval);
   }
   if (showProgress) fmt::print(stderr, "\n");

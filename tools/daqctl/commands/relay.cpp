@@ -72,8 +72,8 @@ struct Relay final : Handler {
     if (set) CheckRelayPattern(info, board, *set);
     const uint16_t base = info.base[bar];
     const uint32_t width = korvel ? 2 : 1;  // bytes of one access
-    const uint32_t outAt = outOffset.value_or(korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET);
-    const uint32_t inAt = inOffset.value_or(korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET);
+    const uint32_t outAt = outOffset.value_or(RelayOutputOffset(info.kind));
+    const uint32_t inAt = inOffset.value_or(RelayInputOffset(info.kind));
     if (!port) {
       const IoWindow& window = *FindWindow(bar);
       if (base == 0) {
@@ -93,15 +93,11 @@ struct Relay final : Handler {
     const uint16_t inPort = port ? uint16_t(*port) : uint16_t(base + inAt);
     const int digits = korvel ? 4 : 2;
     if (set) {
-      if (korvel) {
-        KORVEL_DO(outPort, uint16_t(*set));
-      } else {
-        LUMAR_DO(outPort, uint8_t(*set));
-      }
+      WriteRelayPort(info.kind, outPort, *set);
       Print("board {} ({}): outputs {:#0{}x} written to port {:#06x}\n", board, ModelName(info.kind), *set,
             digits + 2, outPort);
     }
-    const uint32_t inputs = korvel ? KORVEL_DI(inPort) : LUMAR_DI(inPort);
+    const uint32_t inputs = ReadRelayPort(info.kind, inPort);
     Print("board {} ({}): inputs  {:#0{}x} read from port {:#06x}  ({:0{}b})\n", board, ModelName(info.kind), inputs,
           digits + 2, inPort, inputs, korvel ? 16 : 8);
     return kExitOk;

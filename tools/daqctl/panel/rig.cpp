@@ -29,11 +29,7 @@ constexpr auto kFetchInterval = std::chrono::milliseconds(20);
 // The state is sent to the pages at most this often, unless a request
 // changed it.
 constexpr auto kStateInterval = std::chrono::milliseconds(100);
-// Without a known clock, a stall is judged as if the counters ran at 1 MHz
-// (as `acquire` does).
-constexpr double kAssumedSlowestClockHz = 1e6;
 
-json OrNull(const std::optional<std::string>& text) { return text ? json(*text) : json(nullptr); }
 json TextOrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 template <class T>
 json OrNull(const std::optional<T>& value) {
@@ -106,7 +102,6 @@ class Rig::World final : public SampleSink {
   struct RelayBoard {
     RelayBoardInfo info;
     std::string slot;
-    bool korvel = false;
     uint16_t outputPort = 0, inputPort = 0;
     std::string error;  // why it cannot be driven
     uint16_t outputs = 0, inputs = 0;
@@ -130,9 +125,8 @@ class Rig::World final : public SampleSink {
     bool running = false;
     std::string error;
     uint64_t overRange = 0;
-    uint32_t interrupts = 0, backlog = 0, lastCount = 0;
-    Clock::time_point lastArrival;
-    double stallSeconds = 2;
+    uint32_t interrupts = 0, backlog = 0;
+    std::optional<StallWatch> stall;
   };
   struct Recording {
     std::string file;
@@ -203,14 +197,13 @@ void Rig::World::Open() {
       RelayBoard board;
       board.info = korvel_->Query(n);
       board.slot = BoardSlot(Family::kRelay, n);
-      board.korvel = board.info.kind == RELAY_KIND_KORVEL;
       const uint16_t block = board.info.base[RELAY_BOARD_BLOCK_BAR];
       if (block == 0) {
         board.error = fmt::format("board {} has no board block (base{} reads 0): it cannot be driven", n,
                                   RELAY_BOARD_BLOCK_BAR);
       } else {
-        board.outputPort = uint16_t(block + (board.korvel ? KORVEL_OUTPUT_OFFSET : LUMAR_OUTPUT_OFFSET));
-        board.inputPort = uint16_t(block + (board.korvel ? KORVEL_INPUT_OFFSET : LUMAR_INPUT_OFFSET));
+        board.outputPort = uint16_t(block + RelayOutputOffset(board.info.kind));
+        board.inputPort = uint16_t(block + RelayInputOffset(board.info.kind));
       }
       relayBoards_.push_back(board);
     }
@@ -357,8 +350,8 @@ Rig::World::RelayBoard& Rig::World::RelayBoardAt(const json& request) {
 
 void Rig::World::ReadRelayBoard(RelayBoard& b) {
   // The output register reads back the relay states.
-  b.outputs = b.korvel ? KORVEL_DI(b.outputPort) : LUMAR_DI(b.outputPort);
-  b.inputs = b.korvel ? KORVEL_DI(b.inputPort) : LUMAR_DI(b.inputPort);
+  b.outputs = ReadRelayPort(b.info.kind, b.outputPort);
+  b.inputs = ReadRelayPort(b.info.kind, b.inputPort);
 }
 
 json Rig::World::Relay(const json& request) {
@@ -378,11 +371,7 @@ json Rig::World::Relay(const json& request) {
     ReadRelayBoard(b);
     pattern = on ? b.outputs | (1u << relay) : b.outputs & ~(1u << relay);
   }
-  if (b.korvel) {
-    KORVEL_DO(b.outputPort, uint16_t(pattern));
-  } else {
-    LUMAR_DO(b.outputPort, uint8_t(pattern));
-  }
+  WriteRelayPort(b.info.kind, b.outputPort, pattern);
   ReadRelayBoard(b);
   return {{"board", n}, {"written", pattern}, {"outputs", b.outputs}, {"inputs", b.inputs}};
 }
@@ -530,7 +519,6 @@ json Rig::World::StartAcquisition(const json& request) {
   a.rangeVolts = RangeVolts(range);
   a.divisor = divisor;
   a.clockHz = clock;
-  a.stallSeconds = 2.0 + 3.0 * divisor / (clock ? *clock : kAssumedSlowestClockHz);
   acquisition_ = a;
   fetcher_.emplace(0, *this);
   if (record) {
@@ -550,7 +538,7 @@ json Rig::World::StartAcquisition(const json& request) {
     throw;
   }
   acquisition_->running = true;
-  acquisition_->lastArrival = Clock::now();
+  acquisition_->stall.emplace(divisor, clock);
   counters_[0] = Counter{divisor, "pacer"};
   counters_[2] = Counter{std::nullopt, "settling"};
   nextFetch_ = Clock::now() + kFetchInterval;
@@ -594,17 +582,9 @@ void Rig::World::Fetch() {
     EndAcquisition(error, {});
     return;
   }
-  // Samples stop coming when no interrupt arrives for a few sample periods
-  // and at least two seconds (as `acquire` judges it).
-  const Clock::time_point now = Clock::now();
-  if (a.interrupts != a.lastCount) {
-    a.lastCount = a.interrupts;
-    a.lastArrival = now;
-  } else if (std::chrono::duration<double>(now - a.lastArrival).count() > a.stallSeconds) {
-    EndAcquisition(fmt::format("the acquisition stalled: no sample arrived for {:.1f} s{}", a.stallSeconds,
-                               a.clockHz ? "" : " (if the counter clock is slow, give --clock)"),
-                   {});
-  }
+  // Samples stop coming: judged as `acquire` judges it.
+  a.stall->Saw(a.interrupts);
+  if (std::string stalled = a.stall->Stalled(); !stalled.empty()) EndAcquisition(std::move(stalled), {});
 }
 
 void Rig::World::EndAcquisition(std::string error, const std::string& ending) {
@@ -630,20 +610,10 @@ json Rig::World::StopAcquisition() {
 
 void Rig::World::BeginRecording(const std::string& path) {
   const Acquisition& a = *acquisition_;
-  RecordingInfo info;
-  info.tool = ToolName();
-  info.board = a.board;
-  info.slot = varnoBoards_[a.board].slot;
-  info.channel = a.channel;
-  info.rangeCode = a.range;
-  info.rangeVolts = a.rangeVolts;
-  info.mode = "background";
-  info.divisor = a.divisor;
-  info.clockHz = a.clockHz;
-  info.startTime = UtcTimestamp();
   Recording r;
   r.file = path;
-  r.writer = MakeCsvWriter(OutputFile::Open(path), info);
+  r.writer = MakeCsvWriter(OutputFile::Open(path),
+                           DescribeRecording(a.board, a.channel, a.range, "background", a.divisor, a.clockHz));
   recording_ = std::move(r);
 }
 
