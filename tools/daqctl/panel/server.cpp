@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #if defined(_WIN32) && !defined(_WIN32_WINNT)
@@ -58,16 +59,6 @@ bool IsIpv6(const std::string& text) {
 
 // How the URL and the Host header write the address.
 std::string HostName(const std::string& address) { return IsIpv6(address) ? "[" + address + "]" : address; }
-
-// The requests that change something: POST only.
-const char* const kPostRoutes[] = {"/api/relay",           "/api/select",         "/api/digital",
-                                   "/api/timer",           "/api/reading",        "/api/acquisition/start",
-                                   "/api/acquisition/stop", "/api/recording/start", "/api/recording/stop",
-                                   "/sim/inputs"};
-
-bool IsPostRoute(const std::string& path) {
-  return std::any_of(std::begin(kPostRoutes), std::end(kPostRoutes), [&](const char* r) { return path == r; });
-}
 
 void SendJson(httplib::Response& res, int status, const json& body) {
   res.status = status;
@@ -122,9 +113,16 @@ struct PanelServer::Impl {
   Impl(Rig& rig, std::string token) : rig(rig) { policy.token = std::move(token); }
   void Routes();
 
+  // A request that changes something: POST only, its body a JSON object.
+  void Post(const char* path, std::function<Reply(const json&)> handle);
+  bool IsPostRoute(const std::string& path) const {
+    return std::find(postPaths.begin(), postPaths.end(), path) != postPaths.end();
+  }
+
   Rig& rig;
   AccessPolicy policy;
   httplib::Server http;
+  std::vector<std::string> postPaths;  // set before the server starts
   std::thread thread;
   std::atomic<bool> served{false};  // listen_after_bind returned
 };
@@ -180,6 +178,13 @@ void PanelServer::Stop() {
 
 bool PanelServer::running() const { return impl_->thread.joinable() && !impl_->served; }
 
+void PanelServer::Impl::Post(const char* path, std::function<Reply(const json&)> handle) {
+  postPaths.emplace_back(path);
+  http.Post(path, [handle = std::move(handle)](const httplib::Request& req, httplib::Response& res) {
+    SendReply(res, WithRequest(req, handle));
+  });
+}
+
 void PanelServer::Impl::Routes() {
   http.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   http.set_keep_alive_timeout(2);
@@ -208,7 +213,7 @@ void PanelServer::Impl::Routes() {
     res.set_header("Connection", "close");
     return httplib::Server::HandlerResponse::Handled;
   });
-  http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+  http.set_error_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (!res.body.empty()) return;
     if (res.status == 404 && IsPostRoute(req.path)) {
       res.set_header("Allow", "POST");
@@ -274,24 +279,15 @@ void PanelServer::Impl::Routes() {
         [this, page](bool) { rig.Unsubscribe(page); });
   });
 
-  auto post = [this](const char* path, Reply (Rig::*handler)(const json&)) {
-    http.Post(path, [this, handler](const httplib::Request& req, httplib::Response& res) {
-      SendReply(res, WithRequest(req, [&](const json& request) { return (rig.*handler)(request); }));
-    });
-  };
-  post("/api/relay", &Rig::Relay);
-  post("/api/select", &Rig::Select);
-  post("/api/digital", &Rig::Digital);
-  post("/api/timer", &Rig::Timer);
-  post("/api/reading", &Rig::Reading);
-  post("/api/acquisition/start", &Rig::StartAcquisition);
-  post("/api/recording/start", &Rig::StartRecording);
-  http.Post("/api/acquisition/stop", [this](const httplib::Request& req, httplib::Response& res) {
-    SendReply(res, WithRequest(req, [&](const json&) { return rig.StopAcquisition(); }));
-  });
-  http.Post("/api/recording/stop", [this](const httplib::Request& req, httplib::Response& res) {
-    SendReply(res, WithRequest(req, [&](const json&) { return rig.StopRecording(); }));
-  });
+  Post("/api/relay", [this](const json& r) { return rig.Relay(r); });
+  Post("/api/select", [this](const json& r) { return rig.Select(r); });
+  Post("/api/digital", [this](const json& r) { return rig.Digital(r); });
+  Post("/api/timer", [this](const json& r) { return rig.Timer(r); });
+  Post("/api/reading", [this](const json& r) { return rig.Reading(r); });
+  Post("/api/acquisition/start", [this](const json& r) { return rig.StartAcquisition(r); });
+  Post("/api/acquisition/stop", [this](const json&) { return rig.StopAcquisition(); });
+  Post("/api/recording/start", [this](const json& r) { return rig.StartRecording(r); });
+  Post("/api/recording/stop", [this](const json&) { return rig.StopRecording(); });
 
 #if defined(DAQCTL_SIM)
   // The simulated build's hooks for tests: the bench as it is, and its inputs
@@ -299,9 +295,7 @@ void PanelServer::Impl::Routes() {
   http.Get("/sim/bench", [this](const httplib::Request&, httplib::Response& res) {
     SendReply(res, rig.Run([] { return BenchState(); }));
   });
-  http.Post("/sim/inputs", [this](const httplib::Request& req, httplib::Response& res) {
-    SendReply(res, WithRequest(req, [&](const json& request) { return rig.Run([&] { return SetBenchInputs(request); }); }));
-  });
+  Post("/sim/inputs", [this](const json& r) { return rig.Run([&] { return SetBenchInputs(r); }); });
 #endif
 }
 
